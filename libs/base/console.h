@@ -1,0 +1,56 @@
+// The process-wide logging console: five levels, each with its own output.
+#pragma once
+
+#include "base/gcobject.h"
+#include "base/mutex.h"
+#include "base/runtime.h"
+#include "base/string.h"
+
+#include <cstdint>
+#include <cstdio>
+
+namespace trivane {
+
+enum LogLevel : int { LogTrace = 0, LogDebug = 1, LogError = 2, LogAssert = 3, LogWarning = 4 };
+
+// Every line goes to its level's output (a file, standard output, standard
+// error or nothing) and, in a shorter form, to standard output.
+class Console final : public gc::ObjectDelete {
+public:
+    static constexpr int levels = 5;
+
+    Console();
+    ~Console() override;
+    const char* className() const noexcept override { return "console"; }
+
+    // The process-wide console, or null before start-up and after tear-down.
+    static Console* instance() noexcept;
+
+    // "null", "stdout", "stderr" or a file path, opened anew (truncated).
+    // Called during start-up, before other threads log.
+    void setOutput(int level, const String& target);
+    const String& target(int level) const { return m_outputs[level].target; }
+
+    void write(int level, const String& module, const String& function, const String& message);
+
+private:
+    struct Output {
+        std::FILE* stream = nullptr;
+        String target;
+        String levelName;
+    };
+    void closeStream(Output& output);
+
+    Output m_outputs[levels];
+    // Levels pointed at one file hold separate streams on it: one line's
+    // seek, write and flush must not interleave with another's.
+    Mutex m_writeLock;
+};
+
+void log(int level, const String& module, const String& function, const String& message);
+void log(int level, const String& module, const String& function, const char* message);
+// Literal module and function names are wrapped, not copied.
+void log(int level, const char* module, const char* function, const String& message);
+void log(int level, const char* module, const char* function, const char* message);
+
+}  // namespace trivane

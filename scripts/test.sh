@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Builds and runs the test suite.
+#   scripts/test.sh                 the whole suite, warnings as errors
+#   scripts/test.sh --asan          built with AddressSanitizer and UBSan (clang)
+#   scripts/test.sh --tsan          the threaded tests under ThreadSanitizer (clang)
+#   scripts/test.sh [...] -- ARGS   extra ctest arguments, e.g. -- -R StringTest
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+build=build cmake_args=() ctest_args=()
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --asan) build=build-asan; cmake_args+=(-DTRIVANE_SANITIZE=address -DCMAKE_CXX_COMPILER=clang++) ;;
+    --tsan) build=build-tsan; cmake_args+=(-DTRIVANE_SANITIZE=thread -DCMAKE_CXX_COMPILER=clang++); ctest_args+=(-L threaded) ;;
+    --) shift; ctest_args+=("$@"); break ;;
+    *) echo "usage: $0 [--asan|--tsan] [-- ctest arguments]" >&2; exit 2 ;;
+  esac
+  shift
+done
+
+cmake -S . -B "$build" -G Ninja -DTRIVANE_WERROR=ON "${cmake_args[@]}" >/dev/null
+cmake --build "$build"
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+ctest --test-dir "$build" --output-on-failure -j"$(nproc)" --timeout 300 "${ctest_args[@]}"
