@@ -6,6 +6,7 @@
 #include "base/string.h"
 
 #include <cstdint>
+#include <type_traits>
 
 namespace trivane {
 
@@ -26,13 +27,16 @@ public:
     virtual void saveStream(IWriter& writer) = 0;
 };
 
-// A source of named members, each itself a reader of its value.
+// A source of named members, each itself a reader of its value. A name may
+// repeat (the elements of a list); member(name) is the first of them.
 class IConfReader {
 public:
     virtual ~IConfReader() = default;
     virtual bool hasMember(const String& name) = 0;
     // The member of that name; absent members throw EConfMissingKey.
     virtual IConfReader& member(const String& name) = 0;
+    virtual uint32_t memberCount(const String& name) = 0;
+    virtual IConfReader& member(const String& name, uint32_t index) = 0;
     virtual int32_t readInt() = 0;
     virtual bool readBool() = 0;
     virtual String readString() = 0;
@@ -42,6 +46,7 @@ public:
 class IConfWriter {
 public:
     virtual ~IConfWriter() = default;
+    // A new member of that name, after those already written.
     virtual IConfWriter& member(const String& name) = 0;
     virtual void writeInt(int32_t value) = 0;
     virtual void writeBool(bool value) = 0;
@@ -87,4 +92,82 @@ public:
 
 class IArchive : public IWriter, public IReader {};
 
+// How an element of a serialisable container is read and written.
+template <class T, class Enable = void>
+struct Serializer;
+
+template <class T>
+struct Serializer<T, std::enable_if_t<std::is_base_of_v<ISerialize, T>>> {
+    static void save(IWriter& w, T& v) { w.writeObject(v); }
+    static void load(IReader& r, T& v) { r.readObject(v); }
+    static void saveConf(IConfWriter& w, T& v) { w.writeObject(v); }
+    static void loadConf(IConfReader& r, T& v) { r.readObject(v); }
+};
+
+template <>
+struct Serializer<String> {
+    static void save(IWriter& w, const String& v) { w.writeString(v); }
+    static void load(IReader& r, String& v) { v = r.readString(); }
+    static void saveConf(IConfWriter& w, const String& v) { w.writeString(v); }
+    static void loadConf(IConfReader& r, String& v) { v = r.readString(); }
+};
+
+template <class T>
+struct Serializer<T, std::enable_if_t<std::is_integral_v<T>>> {
+    static void save(IWriter& w, T v) {
+        if constexpr (std::is_same_v<T, bool>) w.writeBool(v);
+        else if constexpr (sizeof(T) == 1) w.writeUInt8(static_cast<uint8_t>(v));
+        else if constexpr (sizeof(T) == 2) w.writeUInt16(static_cast<uint16_t>(v));
+        else w.writeUInt32(static_cast<uint32_t>(v));
+    }
+    static void load(IReader& r, T& v) {
+        if constexpr (std::is_same_v<T, bool>) v = r.readBool();
+        else if constexpr (sizeof(T) == 1) v = static_cast<T>(r.readUInt8());
+        else if constexpr (sizeof(T) == 2) v = static_cast<T>(r.readUInt16());
+        else v = static_cast<T>(r.readUInt32());
+    }
+    static void saveConf(IConfWriter& w, T v) {
+        if constexpr (std::is_same_v<T, bool>) w.writeBool(v);
+        else w.writeInt(static_cast<int32_t>(v));
+    }
+    static void loadConf(IConfReader& r, T& v) {
+        if constexpr (std::is_same_v<T, bool>) v = r.readBool();
+        else v = static_cast<T>(r.readInt());
+    }
+};
+
 }  // namespace trivane
+
+#include "base/gcobject.h"
+
+namespace trivane::gc {
+
+// A counted pointer that reads and writes the object it designates; with no
+// object there is nothing to read into and nothing is written.
+template <class T>
+class SerializePointer : public Pointer<T>, public ISerialize {
+public:
+    using Pointer<T>::Pointer;
+    SerializePointer() = default;
+    SerializePointer(const SerializePointer&) = default;
+    SerializePointer& operator=(const SerializePointer&) = default;
+    SerializePointer& operator=(T* object) {
+        Pointer<T>::operator=(object);
+        return *this;
+    }
+
+    void loadConf(IConfReader& reader) override {
+        if (T* object = this->get()) object->loadConf(reader);
+    }
+    void loadStream(IReader& reader) override {
+        if (T* object = this->get()) object->loadStream(reader);
+    }
+    void saveConf(IConfWriter& writer) override {
+        if (T* object = this->get()) object->saveConf(writer);
+    }
+    void saveStream(IWriter& writer) override {
+        if (T* object = this->get()) object->saveStream(writer);
+    }
+};
+
+}  // namespace trivane::gc
