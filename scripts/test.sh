@@ -2,7 +2,7 @@
 # Builds and runs the test suite.
 #   scripts/test.sh                 the whole suite, warnings as errors
 #   scripts/test.sh --asan          built with AddressSanitizer and UBSan (clang)
-#   scripts/test.sh --tsan          the threaded tests under ThreadSanitizer (clang)
+#   scripts/test.sh --tsan          the threaded tests (label "threaded") under ThreadSanitizer
 #   scripts/test.sh [...] -- ARGS   extra ctest arguments, e.g. -- -R StringTest
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -11,7 +11,7 @@ build=build cmake_args=() ctest_args=()
 while [ $# -gt 0 ]; do
   case "$1" in
     --asan) build=build-asan; cmake_args+=(-DTRIVANE_SANITIZE=address -DCMAKE_CXX_COMPILER=clang++) ;;
-    --tsan) build=build-tsan; cmake_args+=(-DTRIVANE_SANITIZE=thread -DCMAKE_CXX_COMPILER=clang++); ctest_args+=(-L threaded) ;;
+    --tsan) build=build-tsan; cmake_args+=(-DTRIVANE_SANITIZE=thread -DCMAKE_CXX_COMPILER=clang++) ;;
     --) shift; ctest_args+=("$@"); break ;;
     *) echo "usage: $0 [--asan|--tsan] [-- ctest arguments]" >&2; exit 2 ;;
   esac

@@ -32,7 +32,8 @@ TEST(GcObjectTest, CountStartsAtZeroAndTheLastReleaseDestroysOnce) {
         gc::Pointer<Tracked> b = a;
         EXPECT_EQ(raw->refCount(), 2);
         b = a;  // same object: unchanged
-        a = a;
+        gc::Pointer<Tracked>& alias = a;
+        a = alias;
         EXPECT_EQ(raw->refCount(), 2);
         b.reset();
         EXPECT_EQ(log, "");
