@@ -133,11 +133,11 @@ protected:
 
     // Caller holds the lock.
     ArrayBlock<T>& writable() {
-        if (m_storage->refCount() > 1) m_storage = m_storage->clone();
+        if (m_storage->refCount() > 1) m_storage = gc::Pointer<ArrayBlock<T>>::adopt(m_storage->clone());
         return *m_storage;
     }
     ArrayBlock<T>& writableOrNew() {
-        if (!m_storage) m_storage = new ArrayBlock<T>();
+        if (!m_storage) m_storage = gc::Pointer<ArrayBlock<T>>::adopt(new ArrayBlock<T>());
         return writable();
     }
     T* items() { return m_storage ? m_storage->m_items : nullptr; }

@@ -22,8 +22,20 @@ public:
     virtual ~Object() = default;
 
     void acquire() noexcept { m_refs.fetch_add(1, std::memory_order_relaxed); }
-    // Drops one reference; true when it was the last one.
-    bool releaseRef() noexcept { return m_refs.fetch_sub(1, std::memory_order_acq_rel) == 1; }
+    // The first reference to an object that no other thread can reach yet:
+    // no locked instruction is needed.
+    void adopt() noexcept { m_refs.store(1, std::memory_order_relaxed); }
+    // Drops one reference; true when it was the last one. The sole holder
+    // skips the locked decrement: with one reference left, no other thread
+    // can take a new one, and the acquire load orders every earlier
+    // release before the destruction.
+    bool releaseRef() noexcept {
+        if (m_refs.load(std::memory_order_acquire) == 1) {
+            m_refs.store(0, std::memory_order_relaxed);
+            return true;
+        }
+        return m_refs.fetch_sub(1, std::memory_order_acq_rel) == 1;
+    }
     int32_t refCount() const noexcept { return m_refs.load(std::memory_order_acquire); }
 
 private:
@@ -83,6 +95,15 @@ public:
     Pointer(const Pointer<U>& other) noexcept : Pointer(other.get()) {}
     Pointer(Pointer&& other) noexcept : m_object(std::exchange(other.m_object, nullptr)) {}
     ~Pointer() { release(m_object); }
+
+    // Takes the first reference to a new object no other thread can reach
+    // (count 0, just created or just taken from a pool).
+    static Pointer adopt(T* object) noexcept {
+        Pointer p;
+        p.m_object = object;
+        if (object) object->adopt();
+        return p;
+    }
 
     // Acquires the new object before releasing the old one: in `p = p->next`
     // the old object may own the new one.

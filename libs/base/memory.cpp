@@ -22,7 +22,7 @@ char* Memory::reserve(uint32_t n) {
     if (n == 0) n = 1;
     const uint32_t end = checkedSize(uint64_t(m_length) + n);
     if (!ownsBlockStart()) {
-        gc::Pointer<MemoryBlock> block(MemoryBlock::get(checkedSize(uint64_t(end) + 1)));
+        auto block = gc::Pointer<MemoryBlock>::adopt(MemoryBlock::get(checkedSize(uint64_t(end) + 1)));
         if (m_length) std::memcpy(block->data(), m_data, m_length);
         m_data = block->data();
         m_block = std::move(block);

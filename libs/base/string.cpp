@@ -28,6 +28,23 @@ inline bool isBlank(char c) noexcept { return c == 0 || c == '\t' || c == '\n' |
 inline bool isSpace(char c) noexcept { return c == '\t' || c == '\n' || c == '\r' || c == ' '; }
 inline uint32_t cLength(const char* cText) { return checkedSize(std::strlen(cText)); }
 
+// Pieces of concatenations are mostly a few bytes long: copy those inline.
+inline void copyBytes(char* out, const char* in, uint32_t n) noexcept {
+    if (n <= 16) {
+        if (n >= 8) {
+            uint64_t head, tail;
+            std::memcpy(&head, in, 8);
+            std::memcpy(&tail, in + n - 8, 8);
+            std::memcpy(out, &head, 8);
+            std::memcpy(out + n - 8, &tail, 8);
+        } else {
+            for (uint32_t i = 0; i < n; ++i) out[i] = in[i];
+        }
+        return;
+    }
+    std::memcpy(out, in, n);
+}
+
 bool isStaticText(const char* p) noexcept {
     const char* table = &s_chars[0][0];
     return p >= table && p < table + sizeof(s_chars);
@@ -36,10 +53,6 @@ bool isStaticText(const char* p) noexcept {
 }  // namespace
 
 const String& String::empty() noexcept { return s_emptyString; }
-
-String::String(const char* text, uint32_t length) : m_length(length), m_string(const_cast<char*>(text)) {
-    TRIVANE_ASSERT(m_string);
-}
 
 String::String(const char* cText) : String() {
     TRIVANE_ASSERT(cText);
@@ -55,7 +68,7 @@ String::String(const StringAddition& addition) : String() {
     for (const StringAdditionBlock* block = addition.head(); block; block = block->m_next.get()) {
         for (uint32_t i = 0; i < block->m_used; ++i) {
             const String& piece = block->m_pieces[i];
-            std::memcpy(out, piece.m_string, piece.m_length);
+            copyBytes(out, piece.m_string, piece.m_length);
             out += piece.m_length;
         }
     }
@@ -91,7 +104,7 @@ String String::clone() const {
 
 void String::copyToNewBlock(uint32_t extra) {
     const uint32_t size = checkedSize(uint64_t(m_length) + extra + 1);
-    gc::Pointer<MemoryBlock> block(MemoryBlock::get(size));
+    gc::Pointer<MemoryBlock> block = gc::Pointer<MemoryBlock>::adopt(MemoryBlock::get(size));
     std::memcpy(block->data(), m_string, m_length);
     block->data()[m_length] = 0;
     m_string = block->data();
@@ -421,16 +434,6 @@ String StringTokenizer::next() {
     return token;
 }
 
-StringAdditionBlock::StringAdditionBlock(const String& a, const String& b) noexcept
-    : m_used(2), m_total(a.length() + b.length()), m_own(m_total) {
-    m_pieces[0] = String(a.data(), a.length());
-    m_pieces[1] = String(b.data(), b.length());
-}
-
-StringAdditionBlock::StringAdditionBlock(const String& a) noexcept : m_used(1), m_total(a.length()), m_own(m_total) {
-    m_pieces[0] = String(a.data(), a.length());
-}
-
 namespace {
 
 // Freed addition blocks, per thread, reused before the general allocator.
@@ -471,26 +474,15 @@ void StringAdditionBlock::operator delete(void* p) noexcept {
     cache.blocks[cache.count++] = p;
 }
 
-StringAddition::StringAddition(const String& a, const String& b) : m_head(new StringAdditionBlock(a, b)) {
+StringAddition::StringAddition(const String& a, const String& b)
+    : m_head(gc::Pointer<StringAdditionBlock>::adopt(new StringAdditionBlock(a, b))) {
     checkedSize(uint64_t(a.length()) + b.length());
 }
 
-StringAddition& StringAddition::add(const String& piece) {
-    const uint32_t length = piece.length();
-    StringAdditionBlock* block = m_head.get();
-    checkedSize(uint64_t(block->m_total) + length);
-    for (;;) {
-        block->m_total += length;
-        if (!block->m_next) break;
-        block = block->m_next.get();
-    }
-    if (block->m_used < StringAdditionBlock::capacity) {
-        block->m_pieces[block->m_used++] = String(piece.data(), piece.length());
-        block->m_own += length;
-    } else {
-        block->m_next = new StringAdditionBlock(piece);
-    }
-    return *this;
+void StringAddition::refuseLength() { TRIVANE_THROW(ESizeOverflow); }
+
+void StringAddition::chain(StringAdditionBlock* last, const String& piece) {
+    last->m_next = gc::Pointer<StringAdditionBlock>::adopt(new StringAdditionBlock(piece));
 }
 
 }  // namespace trivane

@@ -2,6 +2,7 @@
 // literals, copy-on-write, and concatenation that allocates once.
 #pragma once
 
+#include "base/assert.h"
 #include "base/gcobject.h"
 #include "base/memoryblock.h"
 
@@ -23,7 +24,9 @@ public:
 
     constexpr String() noexcept : m_length(0), m_string(const_cast<char*>(s_emptyText)) {}
     // Refers to `text` without copying: it must outlive the string.
-    String(const char* text, uint32_t length);
+    String(const char* text, uint32_t length) : m_length(length), m_string(const_cast<char*>(text)) {
+        TRIVANE_ASSERT(m_string);
+    }
     // Copies a NUL-terminated C string.
     String(const char* cText);
     // Copies the bytes of the buffer.
@@ -109,6 +112,13 @@ public:
 
 private:
     friend class Memory;
+    friend class StringAdditionBlock;
+    friend class StringAddition;
+    // Makes a blockless string view the bytes of `other`.
+    void refer(const String& other) noexcept {
+        m_length = other.m_length;
+        m_string = other.m_string;
+    }
     String(const gc::Pointer<MemoryBlock>& block, char* text, uint32_t length) noexcept
         : m_length(length), m_block(block), m_string(text) {}
     static String ofBytes(const char* text, uint32_t length);
@@ -130,8 +140,14 @@ class StringAdditionBlock final : public gc::ObjectDelete {
 public:
     static constexpr uint32_t capacity = 8;
 
-    StringAdditionBlock(const String& a, const String& b) noexcept;
-    explicit StringAdditionBlock(const String& a) noexcept;
+    StringAdditionBlock(const String& a, const String& b) noexcept
+        : m_used(2), m_total(a.length() + b.length()), m_own(m_total) {
+        m_pieces[0].refer(a);
+        m_pieces[1].refer(b);
+    }
+    explicit StringAdditionBlock(const String& a) noexcept : m_used(1), m_total(a.length()), m_own(m_total) {
+        m_pieces[0].refer(a);
+    }
     const char* className() const noexcept override { return "StringAdditionBlock"; }
 
     // Blocks are short-lived and made in bursts: each thread keeps a few.
@@ -158,18 +174,39 @@ public:
     StringAddition(StringAddition&&) noexcept = default;
     StringAddition& operator=(const StringAddition&) = delete;
 
-    StringAddition& add(const String& piece);
+    // Adds the piece's length to every block's total on the way to the last
+    // block, and stores the piece there or in a new block.
+    StringAddition& add(const String& piece) {
+        const uint32_t length = piece.length();
+        StringAdditionBlock* block = m_head.get();
+        if (length > 0xFFFFFFFFu - block->m_total) [[unlikely]] refuseLength();
+        for (;; block = block->m_next.get()) {
+            block->m_total += length;
+            if (!block->m_next) break;
+        }
+        if (block->m_used < StringAdditionBlock::capacity) {
+            block->m_pieces[block->m_used++].refer(piece);
+            block->m_own += length;
+        } else {
+            chain(block, piece);
+        }
+        return *this;
+    }
     uint32_t length() const noexcept { return m_head->m_total; }
     const StringAdditionBlock* head() const noexcept { return m_head.get(); }
 
 private:
+    [[noreturn]] static void refuseLength();
+    static void chain(StringAdditionBlock* last, const String& piece);
+
     gc::Pointer<StringAdditionBlock> m_head;
 };
 
 inline StringAddition operator+(const String& a, const String& b) { return StringAddition(a, b); }
 inline StringAddition operator+(const String& a, const char* b) { return StringAddition(a, String(b, static_cast<uint32_t>(std::char_traits<char>::length(b)))); }
-inline StringAddition operator+(StringAddition&& a, const String& b) { return std::move(a.add(b)); }
-inline StringAddition operator+(StringAddition&& a, const char* b) {
+// Later operands extend the same temporary in place.
+inline StringAddition&& operator+(StringAddition&& a, const String& b) { return std::move(a.add(b)); }
+inline StringAddition&& operator+(StringAddition&& a, const char* b) {
     return std::move(a.add(String(b, static_cast<uint32_t>(std::char_traits<char>::length(b)))));
 }
 
