@@ -4,6 +4,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <string>
 
@@ -28,6 +29,17 @@ void copy1KiB_std(benchmark::State& state) {
     }
 }
 BENCHMARK(copy1KiB_std)->Name("StringCopy1KiB/std");
+
+// The floor of any thread-safe shared copy: one atomic increment and one
+// atomic decrement of a counter.
+void copy1KiB_atomicPair(benchmark::State& state) {
+    std::atomic<int> count{1};
+    for (auto _ : state) {
+        count.fetch_add(1, std::memory_order_relaxed);
+        benchmark::DoNotOptimize(count.fetch_sub(1, std::memory_order_acq_rel));
+    }
+}
+BENCHMARK(copy1KiB_atomicPair)->Name("StringCopy1KiB/atomic-pair");
 
 // Twenty pieces of a typical log line: names, separators and numbers.
 const char* const kPieces[20] = {"[",   "xmlrpc-serv-con", "] ",   "TRACE", " ",    "xmlrpc.Server", ".",
@@ -87,6 +99,18 @@ void pool_malloc(benchmark::State& state) {
     }
 }
 BENCHMARK(pool_malloc)->Name("PoolTakeReturn/malloc")->Arg(100);
+
+// The floor of a lock-free slot pool: one atomic exchange to take, one to return.
+void pool_exchangePair(benchmark::State& state) {
+    static int slotBlock;
+    std::atomic<int*> slot{&slotBlock};
+    for (auto _ : state) {
+        int* taken = slot.exchange(nullptr, std::memory_order_acquire);
+        benchmark::DoNotOptimize(taken);
+        benchmark::DoNotOptimize(slot.exchange(taken, std::memory_order_acq_rel));
+    }
+}
+BENCHMARK(pool_exchangePair)->Name("PoolTakeReturn/exchange-pair")->Arg(100);
 
 }  // namespace
 
