@@ -428,64 +428,45 @@ void Socket::connect(const SocketAddress& address, uint32_t timeoutMs, IMutex& l
     }
 }
 
-int Socket::recv(void* buf, int len, IMutex& lock) {
-    TRIVANE_ASSERT(buf != 0);
-    TRIVANE_ASSERT(len > 0);
+template <class Call>
+int Socket::transfer(IMutex& lock, const char* function, bool sending, Call call) {
     const sys::SocketHandle s = enter();
     int rc, error;
     {
         ReleasedLock released(lock);
-        rc = sys::socketRecv(s, buf, len);
+        rc = call(s);
         error = rc < 0 ? sys::lastSocketError() : 0;
     }
     if (!leave()) TRIVANE_THROW(ESocket);
     if (rc < 0) raiseSocketError(error);
     if (rc == 0) {
-        log(LogTrace, "Socket", "recv", "Connection reset by peer");
+        // A zero-byte transfer means the peer has gone.
+        log(LogTrace, "Socket", function, "Connection reset by peer");
         close();
+        if (sending) TRIVANE_THROW(ESocketNullByteSent);
         TRIVANE_THROW(ESocketNullByteRecv);
     }
     return rc;
+}
+
+int Socket::recv(void* buf, int len, IMutex& lock) {
+    TRIVANE_ASSERT(buf != 0);
+    TRIVANE_ASSERT(len > 0);
+    return transfer(lock, "recv", false, [&](sys::SocketHandle s) { return sys::socketRecv(s, buf, len); });
 }
 
 int Socket::send(const void* data, int len, IMutex& lock) {
     TRIVANE_ASSERT(data != 0);
     TRIVANE_ASSERT(len > 0);
-    const sys::SocketHandle s = enter();
-    int rc, error;
-    {
-        ReleasedLock released(lock);
-        rc = sys::socketSend(s, data, len);
-        error = rc < 0 ? sys::lastSocketError() : 0;
-    }
-    if (!leave()) TRIVANE_THROW(ESocket);
-    if (rc < 0) raiseSocketError(error);
-    if (rc == 0) {
-        log(LogTrace, "Socket", "send", "Connection reset by peer");
-        close();
-        TRIVANE_THROW(ESocketNullByteSent);
-    }
-    return rc;
+    return transfer(lock, "send", true, [&](sys::SocketHandle s) { return sys::socketSend(s, data, len); });
 }
 
 int Socket::recvfrom(void* buf, int len, SocketAddress& fromAddress, IMutex& lock) {
     TRIVANE_ASSERT(buf != 0);
     TRIVANE_ASSERT(len > 0);
-    const sys::SocketHandle s = enter();
     sys::SystemAddress from;
-    int rc, error;
-    {
-        ReleasedLock released(lock);
-        rc = sys::socketRecvFrom(s, buf, len, from);
-        error = rc < 0 ? sys::lastSocketError() : 0;
-    }
-    if (!leave()) TRIVANE_THROW(ESocket);
-    if (rc < 0) raiseSocketError(error);
-    if (rc == 0) {
-        log(LogTrace, "Socket", "recvfrom", "Connection reset by peer");
-        close();
-        TRIVANE_THROW(ESocketNullByteRecv);
-    }
+    const int rc = transfer(lock, "recvfrom", false,
+                            [&](sys::SocketHandle s) { return sys::socketRecvFrom(s, buf, len, from); });
     fromAddress.setFromSystem(from);
     return rc;
 }
@@ -495,21 +476,8 @@ int Socket::sendto(const void* data, int len, const SocketAddress& toAddress, IM
     TRIVANE_ASSERT(len > 0);
     sys::AddressInfo info;
     if (!lookup(toAddress, m_type, false, info)) TRIVANE_THROW(ESocketLookupFailed);
-    const sys::SocketHandle s = enter();
-    int rc, error;
-    {
-        ReleasedLock released(lock);
-        rc = sys::socketSendTo(s, data, len, info.address);
-        error = rc < 0 ? sys::lastSocketError() : 0;
-    }
-    if (!leave()) TRIVANE_THROW(ESocket);
-    if (rc < 0) raiseSocketError(error);
-    if (rc == 0) {
-        log(LogTrace, "Socket", "sendto", "Connection reset by peer");
-        close();
-        TRIVANE_THROW(ESocketNullByteSent);
-    }
-    return rc;
+    return transfer(lock, "sendto", true,
+                    [&](sys::SocketHandle s) { return sys::socketSendTo(s, data, len, info.address); });
 }
 
 int Socket::wait(SelectFlags& flags, uint32_t timeoutMs, IMutex& lock) {

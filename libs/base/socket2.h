@@ -136,6 +136,9 @@ private:
     sys::SocketHandle enter();
     // Ends it; false when the socket was closed meanwhile.
     bool leave();
+    // One send or receive call and its zero-byte and error rules.
+    template <class Call>
+    int transfer(IMutex& lock, const char* function, bool sending, Call call);
 
     std::atomic<sys::SocketHandle> m_socket{sys::invalidSocket};
     std::atomic<sys::SocketHandle> m_descriptor{sys::invalidSocket};

@@ -166,6 +166,25 @@ TEST_P(SocketFamilyTest, AReadTimeoutRaisesTheTimedOutCode) {
     EXPECT_TRUE(net.accepted->isValid());
 }
 
+TEST_P(SocketFamilyTest, DatagramsCarryTheirSenderAddress) {
+    Socket receiver, sender;
+    receiver.setType(Socket::Udp);
+    sender.setType(Socket::Udp);
+    receiver.bind(SocketAddress(String(GetParam())), true);
+    sender.bind(SocketAddress(String(GetParam())), true);
+    EXPECT_EQ(sender.sendto("ping", 4, receiver.localAddress(), noLock()), 4);
+    SelectFlags flags;
+    flags.readable = true;
+    receiver.wait(flags, 2000, noLock());
+    ASSERT_TRUE(flags.readable);
+    char buffer[16];
+    SocketAddress from;
+    EXPECT_EQ(receiver.recvfrom(buffer, sizeof buffer, from, noLock()), 4);
+    EXPECT_EQ(std::string(buffer, 4), "ping");
+    EXPECT_EQ(str(from.text()), str(sender.localAddress().text()));
+    EXPECT_GE(SocketCounters::instance().udp.load(), 2);
+}
+
 TEST(SocketTest, LookupFailuresAreLoggedAndThrown) {
     struct Case {
         const char* host;
