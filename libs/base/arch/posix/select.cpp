@@ -24,7 +24,7 @@ Select1::~Select1() = default;
 
 void Select1::prepare(const SelectFlags& flags) {
     Sets& s = *m_sets;
-    s.fd = static_cast<int>(m_socket.handle());
+    s.fd = static_cast<int>(m_socket.descriptor());
     s.refused = s.fd < 0 || s.fd >= FD_SETSIZE;
     if (s.refused) return;
     if (flags.readable) {
@@ -64,7 +64,7 @@ void Select1::result(SelectFlags& flags) {
 }
 
 void Poll1::prepare(const SelectFlags& flags) {
-    m_handle = m_socket.handle();
+    m_handle = m_socket.descriptor();
     m_events = static_cast<short>((flags.readable ? POLLIN : 0) | (flags.writable ? POLLOUT : 0) |
                                   (flags.error ? POLLPRI : 0));
     m_returned = 0;
