@@ -15,7 +15,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
-#include <sys/pidfd.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -160,7 +159,7 @@ uint32_t Process::start(const String& application, const String& commandLine) {
     if (error != 0) return sys::windowsErrorOf(error);
 
     // Nothing reaps the new child before this point, so its pid still names it.
-    const int handle = pidfd_open(pid, 0);
+    const int handle = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
     if (handle < 0) {
         const int openError = errno;
         ::kill(pid, SIGKILL);

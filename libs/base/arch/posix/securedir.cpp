@@ -67,7 +67,9 @@ uint32_t writeAt(int directory, const String& name, const String& content, bool*
     String file = name.clone();
     Descriptor fd(::openat(directory, file.cStr(),
                            O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
-    if (fd.get() < 0) return errno == ELOOP ? errorAccessDenied : lastError();
+    // A link (ELOOP) or a fifo or device with no one behind it (ENXIO) is
+    // not a file of ours.
+    if (fd.get() < 0) return errno == ELOOP || errno == ENXIO ? errorAccessDenied : lastError();
     struct stat s;
     if (fstat(fd.get(), &s) != 0) return lastError();
     if (!S_ISREG(s.st_mode)) return errorAccessDenied;
