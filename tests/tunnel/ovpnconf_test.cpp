@@ -1,6 +1,8 @@
 #include "tunnel/ovpnconf.h"
 
+#include "base/console.h"
 #include "base/securedir.h"
+#include "tunnel/ovpnmanagementclient.h"
 #include "tunnel/ovpnmanagementclientconfiguration.h"
 
 #include <gtest/gtest.h>
@@ -225,6 +227,32 @@ TEST(OvpnConfTest, FilesAreWrittenPrivatelyWithTheirExactContents) {
         EXPECT_EQ(s.st_mode & 07777, 0600u);
     }
     EXPECT_NE(readFile(vpn + "/velnor.ovpn").find("key \"" + vpn + "/client.key\"\r\n"), std::string::npos);
+}
+
+// A file that cannot be written is logged and reported; the next one is
+// not attempted.
+TEST(OvpnConfTest, AFileThatCannotBeWrittenStopsTheWriting) {
+    TempDir temp;
+    const std::string log = temp.path() + "/errors";
+    Console::instance()->setOutput(LogError, text(log));
+    const std::string missing = temp.path() + "/missing/velnor.ovpn";
+    EXPECT_FALSE(OvpnManagementClient::writeConfFile(text(missing), "x"_s));
+
+    SecureDirectory directory;
+    ASSERT_EQ(directory.open(text(temp.path()), "vpn"_s), 0u);
+    ASSERT_EQ(std::system(("mkdir '" + temp.path() + "/vpn/ca.crt'").c_str()), 0);
+    OVpnManagementClientConfiguration conf;
+    conf.setVpnDir(directory.path());
+    EXPECT_FALSE(writeVpnFiles(directory, conf, "conf"_s));
+    Console::instance()->setOutput(LogError, "stdout"_s);
+
+    EXPECT_EQ(readFile(temp.path() + "/vpn/velnor.ovpn"), "conf");
+    EXPECT_NE(access((temp.path() + "/vpn/client.crt").c_str(), F_OK), 0);
+    const std::string errors = readFile(log);
+    EXPECT_NE(errors.find("ERROR OvpnManagementClient.writeConfFile Error opening file" + missing + "\n"),
+              std::string::npos);
+    EXPECT_NE(errors.find("ERROR OvpnManagementClient.writeConfFile Error opening file" + temp.path() + "/vpn/ca.crt\n"),
+              std::string::npos);
 }
 
 }  // namespace
