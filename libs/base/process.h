@@ -56,9 +56,10 @@ public:
         return isValid() && other.isValid() && m_serial == other.m_serial;
     }
 
-    // Kills the process at once (it gets no chance to clean up) and reaps
-    // it when it ends within a moment. Returns 0, 6 without a handle, or 5
-    // when the process had already been reaped.
+    // Kills the process at once (it gets no chance to clean up) and waits
+    // up to 2 s for it to end, reaping it; call it without holding a lock
+    // others wait for. Returns 0, 6 without a handle, or 5 when the process
+    // had already been reaped.
     uint32_t terminate();
 
     // Waits up to `timeoutMs` (-1 without limit) for the process to end and

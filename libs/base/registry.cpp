@@ -9,6 +9,7 @@ namespace {
 
 constexpr uint32_t errorFileNotFound = 2;
 constexpr uint32_t errorInvalidHandle = 6;
+constexpr uint32_t errorInvalidData = 13;
 constexpr uint32_t errorMoreData = 234;
 constexpr uint32_t errorBadDatabase = 1009;
 
@@ -221,6 +222,24 @@ uint32_t RegistryKey::queryValue(const String& name, void* buffer, uint32_t& siz
         return 0;
     }
     return errorFileNotFound;
+}
+
+uint32_t RegistryKey::queryString(const String& name, String& value) const {
+    uint32_t size = 0;
+    if (const uint32_t error = queryValue(name, nullptr, size)) return error;
+    if (size == 0) return errorInvalidData;
+    Memory data;
+    data.fill(size, 0);
+    if (const uint32_t error = queryValue(name, data.writableData(), size)) return error;
+    value = String(data.data(), size - 1).clone();
+    return 0;
+}
+
+String RegistryKey::rootName(RegistryRoot root) {
+    switch (root) {
+    case RegistryRoot::LocalMachine: break;
+    }
+    return "HKEY_LOCAL_MACHINE"_s;
 }
 
 }  // namespace trivane

@@ -34,6 +34,12 @@ public:
     // ends with its terminating NUL. Returns 0, 2 for a value that does not
     // exist, 6 when the key is not open.
     uint32_t queryValue(const String& name, void* buffer, uint32_t& size) const;
+    // A string value without its terminating NUL. Data of size 0 has no
+    // terminator to drop and gives 13 (invalid data); otherwise as queryValue.
+    uint32_t queryString(const String& name, String& value) const;
+
+    // The name of `root` as exports write it ("HKEY_LOCAL_MACHINE").
+    static String rootName(RegistryRoot root);
 
     // Reads the values of `keyPath` ("HKEY_LOCAL_MACHINE\\SOFTWARE\\X") out
     // of the text of a registry export. Returns 0, 2 when the export does not

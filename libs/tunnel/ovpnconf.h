@@ -1,5 +1,11 @@
 // The OpenVPN client configuration the daemon writes and starts OpenVPN on:
 // its text, its directory and its files.
+//
+// A VPN start goes: refuse any caller text that is not isSafeConfParameter;
+// setVpnDir(vpnDirectory(temp, account)) on a default configuration;
+// buildConfText; open a SecureDirectory on (temp, vpnSubdirectory(account))
+// (a failure there is a directory to refuse); writeVpnFiles, and start
+// OpenVPN only when the text converted and every file was written.
 #pragma once
 
 #include "base/securedir.h"

@@ -99,6 +99,23 @@ TEST(RegistryTest, QueryAsTheSystemDoes) {
     EXPECT_EQ(key.queryValue("exe_path"_s, nullptr, size), 6u);
 }
 
+TEST(RegistryTest, StringValues) {
+    RegistryKey key;
+    ASSERT_EQ(key.load(bytes(velnor + "\"empty\"=hex:\n\"blank\"=\"\"\n"), "HKEY_LOCAL_MACHINE\\SOFTWARE\\VelnorVPN"_s), 0u);
+    struct Case {
+        const char* name;
+        uint32_t error;
+        std::string value;
+    };
+    for (const Case& c : {Case{"exe_path", 0, "/usr/sbin/openvpn"}, Case{"blank", 0, ""},
+                          Case{"empty", 13, "unchanged"}, Case{"missing", 2, "unchanged"}}) {
+        SCOPED_TRACE(c.name);
+        String value = "unchanged"_s;
+        EXPECT_EQ(key.queryString(String(c.name), value), c.error);
+        EXPECT_EQ(std::string(value.data(), value.length()), c.value);
+    }
+}
+
 // The export file named by TRIVANE_REGISTRY decides what runs as root: it
 // is trusted only when no other user could have written it.
 class RegistryFileTest : public ::testing::Test {

@@ -26,8 +26,7 @@ uint32_t RegistryKey::open(RegistryRoot root, const String& subKey) {
     const uint32_t error = readTrustedFile(exportPath(), text, maxExportSize);
     if (error == 3) return 2;
     if (error != 0) return error;
-    (void)root;
-    return load(text, "HKEY_LOCAL_MACHINE\\"_s + subKey);
+    return load(text, rootName(root) + "\\" + subKey);
 }
 
 }  // namespace trivane
