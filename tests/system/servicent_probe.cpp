@@ -17,6 +17,10 @@ int run(int argc, char** argv) {
     for (int i = 0; i < argc; ++i) arguments = arguments + "[" + String(argv[i]) + "]";
     log(LogTrace, "probe", "run", "run function started " + arguments);
     if (std::getenv("PROBE_THROW")) TRIVANE_THROW(EBadItem);
+    if (std::getenv("PROBE_RETURN")) {
+        log(LogTrace, "probe", "run", "run function returning at once");
+        return 2;
+    }
     while (ServiceNT::isRunning()) {
     }
     log(LogTrace, "probe", "run", "run function stopping");

@@ -218,6 +218,35 @@ TEST_F(ServiceNTProcess, ServiceModeRunsUntilTheStopControl) {
     ASSERT_TRUE(waitFor([&] { return service.queryStatus(status) && status.currentState == scm::stateStopped; }));
 }
 
+TEST_F(ServiceNTProcess, AServiceWhoseRunFunctionReturnsStaysRunningUntilStopped) {
+    std::string output;
+    ASSERT_EQ(runProbe({"-im"}, output), 0);
+    const std::string trace = m_dir / "trace.txt";
+    setenv("PROBE_TRACE", trace.c_str(), 1);
+    setenv("PROBE_RETURN", "1", 1);
+    scm::ServiceManager manager;
+    ASSERT_TRUE(manager.open(scm::managerConnect));
+    scm::Service service;
+    ASSERT_TRUE(manager.openService(s_name.c_str(), scm::serviceAllAccess, service));
+    ASSERT_TRUE(service.start());
+    unsetenv("PROBE_TRACE");
+    unsetenv("PROBE_RETURN");
+
+    ASSERT_TRUE(waitFor([&] { return readFile(trace).find("run function returning at once") != std::string::npos; }));
+    scm::ServiceStatusProcess status;
+    // The run function has returned, the process serves nothing and reads as
+    // running: what it reported last.
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(service.queryStatus(status));
+        EXPECT_EQ(status.currentState, scm::stateRunning);
+    }
+    scm::ServiceStatus afterStop;
+    ASSERT_TRUE(service.control(scm::controlStop, afterStop));
+    ASSERT_TRUE(waitFor([&] { return service.queryStatus(status) && status.currentState == scm::stateStopped; }, 5));
+    EXPECT_EQ(status.win32ExitCode, 0u);
+    EXPECT_EQ(readFile(trace).find("run function stopping"), std::string::npos);
+}
+
 TEST_F(ServiceNTProcess, ConsoleModeEndsOnEveryConsoleControlSignal) {
     const int signals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
     for (const int sig : signals) {

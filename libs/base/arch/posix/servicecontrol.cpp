@@ -198,8 +198,14 @@ String serviceKey(const String& name) { return lowerAscii(name); }
 // such process or it has already ended (a zombie).
 uint64_t processStartTime(pid_t pid) {
     if (pid <= 0) return 0;
-    char path[64];
-    snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(pid));
+    // Formatted by hand: this also runs in a child between fork and exec.
+    char path[32] = "/proc/";
+    char digits[16];
+    int count = 0;
+    for (unsigned value = static_cast<unsigned>(pid); value != 0; value /= 10) digits[count++] = static_cast<char>('0' + value % 10);
+    int at = 6;
+    while (count > 0) path[at++] = digits[--count];
+    std::memcpy(path + at, "/stat", 6);
     const int fd = open(path, O_RDONLY | O_CLOEXEC);
     if (fd < 0) return 0;
     char buffer[1024];
@@ -505,6 +511,7 @@ struct SpawnPlan {
     char* argv[256] = {};
     Array<char*> envPointers;
     char** envp = nullptr;
+    int descriptorLimit = 1024;
 
     bool prepare(const String& binaryPath, const String& serviceName, const String& directory) {
         arguments = splitCommandLine(binaryPath.trim());
@@ -523,6 +530,8 @@ struct SpawnPlan {
         for (uint32_t i = 0; i < environment.count(); ++i) envPointers.append(const_cast<char*>(environment.item(i).cStr()));
         envPointers.append(nullptr);
         envp = &envPointers.item(0);
+        const long limit = sysconf(_SC_OPEN_MAX);
+        descriptorLimit = limit > 0 && limit < 65536 ? static_cast<int>(limit) : 65536;
     }
 };
 
@@ -550,7 +559,10 @@ struct SpawnResult {
         if (null > 2) close(null);
     }
     // Everything else closes at exec (the error pipe is close-on-exec already).
-    syscall(SYS_close_range, 3u, ~0u, 4u /* CLOSE_RANGE_CLOEXEC */);
+    if (syscall(SYS_close_range, 3u, ~0u, 4u /* CLOSE_RANGE_CLOEXEC */) != 0) {
+        for (int fd = 3; fd < plan.descriptorLimit; ++fd)
+            if (fd != errorPipe) close(fd);
+    }
     if (chdir("/") != 0) {
     }
     execve(plan.argv[0], plan.argv, plan.envp);
