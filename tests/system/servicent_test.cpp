@@ -109,6 +109,33 @@ TEST_F(ServiceNTProcess, InstallRecordsStartTypeAndExecutable) {
     }
 }
 
+TEST_F(ServiceNTProcess, AnExecutablePathWithBlanksOrOptionsInstallsAsItIs) {
+    // "-im" in the program's own path does not choose demand start, and the
+    // blank does not split the path when the service starts.
+    const std::string dir = m_dir / "my dir-images";
+    mkdir(dir.c_str(), 0755);
+    const std::string program = dir + "/probe -ia";
+    ASSERT_EQ(std::system(("cp '" + s_probe + "' '" + program + "'").c_str()), 0);
+    Child install({program, "-i"}, {"TRIVANE_SCM_DIR=" + scmDir()});
+    ASSERT_EQ(install.wait(), 0);
+    EXPECT_TRUE(inOrder(install.output(), {"service installed successfully"}));
+    EXPECT_EQ(serviceFile(), "name=" + s_name + "\ndisplay=" + s_name + "\nbinary=\"" + program + "\"\nstart=2\n");
+
+    const std::string trace = m_dir / "trace.txt";
+    setenv("PROBE_TRACE", trace.c_str(), 1);
+    scm::ServiceManager manager;
+    ASSERT_TRUE(manager.open(scm::managerConnect));
+    scm::Service service;
+    ASSERT_TRUE(manager.openService(s_name.c_str(), scm::serviceAllAccess, service));
+    ASSERT_TRUE(service.start()) << scm::lastError();
+    unsetenv("PROBE_TRACE");
+    ASSERT_TRUE(waitFor([&] { return readFile(trace).find("run function started") != std::string::npos; }));
+    scm::ServiceStatus status;
+    ASSERT_TRUE(service.control(scm::controlStop, status));
+    scm::ServiceStatusProcess final;
+    ASSERT_TRUE(waitFor([&] { return service.queryStatus(final) && final.currentState == scm::stateStopped; }));
+}
+
 TEST_F(ServiceNTProcess, InstallingTwiceReportsTheExistingService) {
     std::string output;
     ASSERT_EQ(runProbe({"-i"}, output), 0);

@@ -782,6 +782,7 @@ bool startServiceDispatcher(const char* serviceName, ServiceMainFunction service
         if (signalFd >= 0) ::close(signalFd);
         return fail(windowsError(err));
     }
+    pthread_setname_np(thread, "servicemain");
 
     while (!d.stopReported) {
         pollfd fds[2] = {{signalFd, POLLIN, 0}, {d.wakeFd, POLLIN, 0}};
