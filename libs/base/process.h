@@ -1,5 +1,4 @@
-// Child processes (start, terminate, wait) and the command-line splitting
-// rules they are started with.
+// Child processes: start, terminate, wait.
 #pragma once
 
 #include "base/array.h"
@@ -8,14 +7,6 @@
 #include <cstdint>
 
 namespace trivane {
-
-// Splits a command line into arguments by the rules of the Windows C
-// runtime: blanks (space, tab) separate arguments outside double quotes; a
-// quote toggles quoting and is dropped; inside quotes "" is one literal
-// quote; 2n backslashes before a quote give n backslashes and the quote
-// counts as a quote, 2n+1 give n backslashes and a literal quote; other
-// backslashes are literal. "" on its own is an empty argument.
-Strings splitCommandLine(const String& commandLine);
 
 // The handle of one started child process. The handle is the process's
 // own (never a pid that could be reused), belongs to one Process object and
@@ -37,8 +28,8 @@ public:
     Process& operator=(const Process&) = delete;
 
     // Runs `application` in a session of its own, its arguments taken from
-    // `commandLine` by splitCommandLine (the application path is argument
-    // 0), with this process's environment, current directory and standard
+    // `commandLine` by splitArguments (commandline.h; the application path
+    // is argument 0), with this process's environment, current directory and standard
     // input, output and error, and no other descriptor. A handle held
     // before is closed first. Returns 0, or the Windows error code of the
     // failure (2 no such file, 5 access denied, 193 not an executable, 87 a

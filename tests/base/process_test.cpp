@@ -71,41 +71,6 @@ protected:
     std::string dir;
 };
 
-TEST(SplitCommandLineTest, WindowsRules) {
-    struct Case {
-        const char* line;
-        std::vector<std::string> arguments;
-    };
-    const std::vector<Case> cases = {
-        {"", {}},
-        {"   \t ", {}},
-        {"--config \"/tmp/Velnor/AdminDaemon/VPN/a_b/velnor.ovpn\"",
-         {"--config", "/tmp/Velnor/AdminDaemon/VPN/a_b/velnor.ovpn"}},
-        {"a  b\tc", {"a", "b", "c"}},
-        {"\"with blank\" x", {"with blank", "x"}},
-        {"ab\"c d\"e", {"abc de"}},
-        {"\"\"", {""}},
-        {"a \"\" b", {"a", "", "b"}},
-        {"\"unterminated quote", {"unterminated quote"}},
-        {"C:\\dir\\file", {"C:\\dir\\file"}},
-        {"a\\\\b", {"a\\\\b"}},
-        {"a\\\"b", {"a\"b"}},
-        {"a\\\\\"b c\"", {"a\\b c"}},
-        {"a\\\\\\\"b", {"a\\\"b"}},
-        {"\"C:\\dir\\\\\" next", {"C:\\dir\\", "next"}},
-        {"\"a\"\"b\" c", {"a\"b", "c"}},
-        {"\"a \"\" b\"", {"a \" b"}},
-        {"trailing\\", {"trailing\\"}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.line);
-        const Strings split = splitCommandLine(String(c.line));
-        std::vector<std::string> got;
-        for (uint32_t i = 0; i < split.count(); ++i) got.push_back(str(split[i]));
-        EXPECT_EQ(got, c.arguments);
-    }
-}
-
 TEST_F(ProcessTest, ArgumentsAreTheApplicationThenTheSplitCommandLine) {
     const std::string out = dir + "/args";
     Process p;

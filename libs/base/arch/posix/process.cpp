@@ -2,6 +2,8 @@
 // handle, SIGKILL to terminate.
 #include "base/process.h"
 
+#include "base/commandline.h"
+
 #include "base/arch/posix/syserror.h"
 
 #include <atomic>
@@ -125,7 +127,7 @@ uint32_t Process::start(const String& application, const String& commandLine) {
     if (holdsNul(application) || holdsNul(commandLine)) return 87;
 
     String path = application.clone();
-    Strings arguments = splitCommandLine(commandLine);
+    Array<String> arguments = splitArguments(commandLine);
     std::vector<String> texts;
     texts.reserve(arguments.count() + 1);
     texts.push_back(path);
