@@ -2,6 +2,7 @@
 #include "base/console.h"
 
 #include "base/arch/clock.h"
+#include "base/arch/file.h"
 #include "base/arch/host.h"
 #include "base/clock.h"
 #include "base/file.h"
@@ -9,6 +10,7 @@
 
 #include <cstdarg>
 #include <cstring>
+#include <string>
 
 namespace trivane {
 
@@ -65,8 +67,9 @@ void Console::setOutput(int level, const String& target) {
     } else if (target == "stderr"_s) {
         stream = stderr;
     } else if (!(target == "null"_s)) {
-        String path = target;
-        stream = std::fopen(path.cStr(), "w");
+        // In append mode the system puts each write at the end of the
+        // file, after the lines of the other levels' streams on it.
+        stream = sys::openLogStream(sys::nativePath(target));
     }
     Locker<Mutex> hold(m_writeLock);
     closeStream(m_outputs[level]);
@@ -86,41 +89,46 @@ void Console::write(int level, const String& module, const String& function, con
     Output& output = m_outputs[level];
     const String label = Thread::currentThreadName();
     const bool hasFunction = function.length() > 0 && function.data()[0] != 0;
+    const uint64_t now = currentMilliseconds();
 
-    String line;
-    line.reserve(label.length() + output.levelName.length() + module.length() + function.length() +
-                 message.length() + 6);
-    line.append('[');
-    line.append(label);
+    // One buffer holds the file's line, "stamp.ms text\n"; its tail from
+    // the milliseconds on is the line for standard output.
+    thread_local std::string t_line;
+    std::string& line = t_line;
+    line.clear();
+    line.append(secondStamp(static_cast<int64_t>(now / 1000)));
+    line += '.';
+    const std::size_t shortLine = line.size();
+    char digits[8];
+    const int n = std::snprintf(digits, sizeof digits, "%d ", static_cast<int>(now % 1000));
+    line.append(digits, static_cast<std::size_t>(n));
+    line += '[';
+    line.append(label.data(), label.length());
     line.append("] ", 2);
-    line.append(output.levelName);
-    line.append(' ');
-    line.append(module);
+    line.append(output.levelName.data(), output.levelName.length());
+    line += ' ';
+    line.append(module.data(), module.length());
     if (hasFunction) {
-        line.append('.');
-        line.append(function);
-        line.append(' ');
+        line += '.';
+        line.append(function.data(), function.length());
+        line += ' ';
     } else {
         line.append(": ", 2);
     }
-    line.append(message);
-    const char* text = line.cStr();
-    const uint64_t now = currentMilliseconds();
-    const int milliseconds = static_cast<int>(now % 1000);
-    const char* stamp = secondStamp(static_cast<int64_t>(now / 1000));
+    line.append(message.data(), message.length());
+    line += '\n';
 
     {
         // A failed write (a full disk, a closed pipe) is dropped; the next
-        // line tries again.
+        // line tries again. The lock keeps one line's write and flush whole.
         Locker<Mutex> hold(m_writeLock);
         if (std::FILE* stream = output.stream) {
-            std::fseek(stream, 0, SEEK_END);
-            std::fprintf(stream, "%s.%d %s\n", stamp, milliseconds, text);
+            std::fwrite(line.data(), 1, line.size(), stream);
             std::fflush(stream);
             if (std::ferror(stream)) std::clearerr(stream);
         }
     }
-    std::printf("%d %s\n", milliseconds, text);
+    std::fwrite(line.data() + shortLine, 1, line.size() - shortLine, stdout);
     if (std::ferror(stdout)) std::clearerr(stdout);
 }
 

@@ -150,7 +150,15 @@ void Thread::sleep(int32_t timeoutMs, IMutex& mutex) {
 
 String Thread::currentThreadName() {
     if (t_listedName) return *t_listedName;
-    return String::fromUInt64(sys::currentThreadId());
+    // Kept per thread, tied to the id it was made from.
+    thread_local uint64_t idOfText = 0;
+    thread_local String idText;
+    const uint64_t id = sys::currentThreadId();
+    if (id != idOfText) {
+        idText = String::fromUInt64(id);
+        idOfText = id;
+    }
+    return idText;
 }
 
 Thread* Thread::currentThread() noexcept { return t_current; }

@@ -5,6 +5,7 @@
 #include "base/string.h"
 
 #include <cstdint>
+#include <cstdio>
 
 namespace trivane::sys {
 
@@ -27,6 +28,10 @@ uint32_t fileRead(FileHandle file, void* buffer, uint32_t count) noexcept;
 int64_t filePosition(FileHandle file) noexcept;
 int64_t fileSize(FileHandle file) noexcept;
 bool fileSeek(FileHandle file, int64_t offset) noexcept;
+
+// A log file, created or truncated, private to its owner, not reached
+// through a symbolic link; every write goes to its end. Null on failure.
+std::FILE* openLogStream(const String& path) noexcept;
 
 // A directory private to its owner.
 bool makeDirectory(const String& path) noexcept;

@@ -102,6 +102,18 @@ int64_t fileSize(FileHandle file) noexcept {
 
 bool fileSeek(FileHandle file, int64_t offset) noexcept { return ::lseek(fd(file), offset, SEEK_SET) >= 0; }
 
+std::FILE* openLogStream(const String& path) noexcept {
+    String name = path;
+    int result;
+    do {
+        result = ::open(name.cStr(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_NOFOLLOW | O_CLOEXEC, 0600);
+    } while (result < 0 && errno == EINTR);
+    if (result < 0) return nullptr;
+    std::FILE* stream = ::fdopen(result, "a");
+    if (!stream) ::close(result);
+    return stream;
+}
+
 bool makeDirectory(const String& path) noexcept {
     String name = path;
     return ::mkdir(name.cStr(), 0700) == 0;

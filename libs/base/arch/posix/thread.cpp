@@ -25,7 +25,20 @@ void* trampoline(void* raw) {
 
 }  // namespace
 
-uint64_t currentThreadId() noexcept { return static_cast<uint64_t>(gettid()); }
+// gettid is a system call and every log line asks for it: cache it per
+// thread. A child made by fork is a new thread and asks again.
+thread_local uint64_t t_id = 0;
+
+void forgetId() { t_id = 0; }
+
+uint64_t currentThreadId() noexcept {
+    if (t_id == 0) [[unlikely]] {
+        static const bool registered = pthread_atfork(nullptr, nullptr, forgetId) == 0;
+        (void)registered;
+        t_id = static_cast<uint64_t>(gettid());
+    }
+    return t_id;
+}
 
 bool threadCreate(std::size_t stackSize, ThreadEntry entry, void* argument) noexcept {
     Start* start = new (std::nothrow) Start{entry, argument};
