@@ -158,15 +158,20 @@ void Thread::sleep(int32_t timeoutMs, IMutex& mutex) {
 
 String Thread::currentThreadName() {
     if (t_listedName) return *t_listedName;
-    // Kept per thread, tied to the id it was made from.
+    return String::fromUInt64(sys::currentThreadId());
+}
+
+std::string_view Thread::currentThreadLabel() noexcept {
+    if (t_listedName) return t_listedName->view();
     thread_local uint64_t idOfText = 0;
-    thread_local String idText;
+    thread_local char idText[24];
+    thread_local uint32_t idLength = 0;
     const uint64_t id = sys::currentThreadId();
     if (id != idOfText) {
-        idText = String::fromUInt64(id);
+        idLength = static_cast<uint32_t>(std::snprintf(idText, sizeof idText, "%llu", static_cast<unsigned long long>(id)));
         idOfText = id;
     }
-    return idText;
+    return {idText, idLength};
 }
 
 Thread* Thread::currentThread() noexcept { return t_current; }
