@@ -485,6 +485,7 @@ bool ArrayValue::readXml(XmlReader& reader, uint32_t& pos) {
     if (!reader.skipPrefix("<data>", p)) return false;
     Value element;
     while (element.read(reader, p)) m_items.append(element);
+    if (reader.tooDeep()) return false;
     reader.skipPrefix("</data>", p);
     pos = p;
     return true;

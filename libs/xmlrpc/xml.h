@@ -93,8 +93,14 @@ public:
     // textBetween for "<name>".
     bool nameBetween(uint32_t& pos, String& name);
 
-    bool enter() noexcept { return ++m_depth <= maxDepth; }
+    // Too deep a nesting fails the whole document, not just the innermost
+    // element: an enclosing array would otherwise end quietly there.
+    bool enter() noexcept {
+        if (++m_depth > maxDepth) m_tooDeep = true;
+        return !m_tooDeep;
+    }
     void leave() noexcept { --m_depth; }
+    bool tooDeep() const noexcept { return m_tooDeep; }
 
 private:
     // What one literal's last search found: no occurrence starts in
@@ -112,6 +118,7 @@ private:
 
     const String& m_text;
     uint32_t m_depth = 0;
+    bool m_tooDeep = false;
     Search m_open{"<", 1};
     Search m_close{">", 1};
     Search m_valueEnd{"</value>", 8};
