@@ -45,6 +45,7 @@ String faultResponseXml(const Value& fault);
 class XmlWriter {
 public:
     void put(const char* bytes, uint32_t length) {
+        if (length == 0) return;
         if (length > m_room) makeRoom(length);
         std::memcpy(m_text.reserve(length), bytes, length);
         m_text.setLength(m_text.length() + length);
