@@ -16,7 +16,9 @@
 #include "regex/node.h"
 #include "regex/pattern.h"
 
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 
 namespace trivane::regex {
 
@@ -66,13 +68,34 @@ void Matcher::allocateGroups() {
     m_groupCount = m_pattern->groupCount();
     m_nonCapturingCount = m_pattern->nonCapturingGroupCount();
     const int slots = m_groupCount + m_nonCapturingCount;
-    m_arrays.assign(size_t(slots) * 5, -1);
-    int* base = m_arrays.data() + m_nonCapturingCount;
+    int* arrays = m_inlineArrays;
+    if (size_t(slots) * 5 > std::size(m_inlineArrays)) {
+        m_arrays.assign(size_t(slots) * 5, -1);
+        arrays = m_arrays.data();
+    } else {
+        std::fill(std::begin(m_inlineArrays), std::end(m_inlineArrays), -1);
+    }
+    int* base = arrays + m_nonCapturingCount;
     m_groupStart = base;
     m_groupEnd = base + slots;
     m_loopCount = base + 2 * slots;
     m_loopStart = base + 3 * slots;
     m_possessiveMark = base + 4 * slots;
+}
+
+void Matcher::FrameStack::grow() {
+    const size_t capacity = m_capacity * 2;
+    Frame* frames = new Frame[capacity];
+    std::copy(m_frames, m_frames + m_size, frames);
+    release();
+    m_frames = frames;
+    m_capacity = capacity;
+}
+
+void Matcher::FrameStack::release() noexcept {
+    if (m_frames != m_inline) delete[] m_frames;
+    m_frames = m_inline;
+    m_capacity = inlineCapacity;
 }
 
 void Matcher::resetGroups() noexcept {
@@ -107,7 +130,7 @@ int Matcher::runFromStart() {
     m_stack.clear();
     const int end = run(m_pattern->head(), 0);
     // A long subject may have needed a large stack: do not keep it.
-    if (m_stack.capacity() > 65536) std::vector<Frame>().swap(m_stack);
+    m_stack.shrink(65536);
     return end;
 }
 
@@ -174,7 +197,15 @@ int Matcher::run(const Node* node, int pos) {
             }
             node = node->m_next;
             continue;
-        case NodeKind::Char:
+        case NodeKind::Char: {
+            // The literal characters from here on, compared at once.
+            const CharNode* c = static_cast<const CharNode*>(node);
+            const uint32_t n = c->m_run.length();
+            if (n > uint32_t(length - pos) || std::memcmp(data + pos, c->m_run.data(), n) != 0) goto fail;
+            pos += int(n);
+            node = c->m_afterRun;
+            continue;
+        }
         case NodeKind::CIChar:
         case NodeKind::Class:
         case NodeKind::CIClass:

@@ -58,6 +58,37 @@ private:
         const Node* node;
     };
 
+    // Frames in place for short matches, on the heap beyond that.
+    class FrameStack {
+    public:
+        FrameStack() noexcept : m_frames(m_inline) {}
+        FrameStack(const FrameStack&) = delete;
+        FrameStack& operator=(const FrameStack&) = delete;
+        ~FrameStack() { release(); }
+        size_t size() const noexcept { return m_size; }
+        Frame& back() noexcept { return m_frames[m_size - 1]; }
+        void pop_back() noexcept { --m_size; }
+        void push_back(const Frame& frame) {
+            if (m_size == m_capacity) grow();
+            m_frames[m_size++] = frame;
+        }
+        void clear() noexcept { m_size = 0; }
+        // Returns heap storage beyond `keep` frames.
+        void shrink(size_t keep) noexcept {
+            if (m_capacity > keep && m_size == 0) release();
+        }
+
+    private:
+        static constexpr size_t inlineCapacity = 32;
+        void grow();
+        void release() noexcept;
+
+        Frame m_inline[inlineCapacity];
+        Frame* m_frames;
+        size_t m_size = 0;
+        size_t m_capacity = inlineCapacity;
+    };
+
     bool validGroup(int n) const noexcept { return n >= 0 && n < m_groupCount; }
     void allocateGroups();
     void resetGroups() noexcept;
@@ -69,6 +100,7 @@ private:
     int m_length;
     // One block for the five arrays; each pointer is offset so that the
     // indices -nonCapturing .. groupCount-1 are valid.
+    int m_inlineArrays[40];
     std::vector<int> m_arrays;
     int* m_groupStart;
     int* m_groupEnd;
@@ -80,7 +112,7 @@ private:
     int m_nonCapturingCount;
     bool m_matched = false;
     bool m_wholeMatch = false;
-    std::vector<Frame> m_stack;
+    FrameStack m_stack;
 };
 
 }  // namespace trivane::regex

@@ -132,6 +132,10 @@ class CharNode final : public SingleByteNode {
 public:
     explicit CharNode(uint8_t c) noexcept;
     uint8_t m_char;
+    // Filled when the graph is complete: the characters of this node and
+    // of the CharNodes that directly follow it, and the node after them.
+    String m_run;
+    const Node* m_afterRun = nullptr;
 };
 
 // Holds the lower-case form of its letter.

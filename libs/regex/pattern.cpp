@@ -667,8 +667,39 @@ bool Pattern::build(const String& text, int flags) {
     m_error = false;
     Parser parser(*this);
     if (!parser.parse()) return false;
+    linkLiteralRuns();
     m_matcher = new Matcher(this, String());
     return true;
+}
+
+// Gives each CharNode the text of the literal run it starts, so that the
+// matcher compares a run at once; every CharNode is visited once.
+void Pattern::linkLiteralRuns() {
+    std::vector<CharNode*> chain;
+    std::string bytes;
+    for (Node* node : m_nodes) {
+        if (node->kind() != NodeKind::Char || static_cast<CharNode*>(node)->m_afterRun) continue;
+        chain.clear();
+        bytes.clear();
+        const Node* after = node;
+        while (after && after->kind() == NodeKind::Char && !static_cast<const CharNode*>(after)->m_afterRun) {
+            CharNode* c = static_cast<CharNode*>(const_cast<Node*>(after));
+            chain.push_back(c);
+            bytes.push_back(char(c->m_char));
+            after = c->m_next;
+        }
+        String run;
+        run.append(bytes.data(), uint32_t(bytes.size()));
+        if (after && after->kind() == NodeKind::Char) {
+            const CharNode* known = static_cast<const CharNode*>(after);
+            run.append(known->m_run);
+            after = known->m_afterRun;
+        }
+        for (size_t i = 0; i < chain.size(); ++i) {
+            chain[i]->m_run = run.mid(uint32_t(i));
+            chain[i]->m_afterRun = after;
+        }
+    }
 }
 
 Pattern::~Pattern() { destroyGraph(); }

@@ -75,6 +75,7 @@ private:
     Pattern() = default;
     void destroyGraph() noexcept;
     bool build(const String& text, int flags);
+    void linkLiteralRuns();
     void replaceWith(Pattern& other);
 
     template <class T, class... Args>
