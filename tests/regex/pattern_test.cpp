@@ -326,4 +326,27 @@ TEST(PatternTest, ConfigurationHoldsTheText) {
     EXPECT_TRUE(pattern->createMatcher("bc"_s)->matches());
 }
 
+// Positional form: the text and the flags.
+class Bytes : public IArchive {
+public:
+    void write(const void* data, uint32_t count) override { stored.append(static_cast<const char*>(data), count); }
+    void read(void* buffer, uint32_t count) override {
+        ASSERT_LE(position + count, stored.size());
+        stored.copy(static_cast<char*>(buffer), count, position);
+        position += count;
+    }
+    std::string stored;
+    size_t position = 0;
+};
+
+TEST(PatternTest, StreamHoldsTextAndFlags) {
+    Bytes archive;
+    Pattern::compile("a.B", Pattern::CaseInsensitive | Pattern::DotAll)->saveStream(archive);
+    gc::Pointer<Pattern> pattern = Pattern::compile("x");
+    pattern->loadStream(archive);
+    EXPECT_EQ(std::string(pattern->text().view()), "a.B");
+    EXPECT_EQ(pattern->flags(), Pattern::CaseInsensitive | Pattern::DotAll);
+    EXPECT_TRUE(pattern->createMatcher("A\nb"_s)->matches());
+}
+
 }  // namespace
