@@ -1,5 +1,6 @@
 // Pattern texts of any bytes: compiling never crashes, and a pattern that
-// compiles can match.
+// compiles can match. Only short patterns are run, on a short subject:
+// backtracking time grows exponentially with nested repetitions.
 #include "regex/matcher.h"
 #include "regex/pattern.h"
 
@@ -13,6 +14,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int flags = data[0] & 31;
     const String text(reinterpret_cast<const char*>(data + 1), uint32_t(size - 1));
     gc::Pointer<regex::Pattern> pattern = regex::Pattern::compile(text, flags);
-    if (pattern) pattern->createMatcher("ab1 \nAB_"_s)->search();
+    if (pattern && size <= 65) pattern->createMatcher("aB1\n"_s)->search();
     return 0;
 }

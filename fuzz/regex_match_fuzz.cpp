@@ -16,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 2) return 0;
     const int flags = data[0] & 31;
     const size_t patternLength = data[1] % 33;
-    if (size < 2 + patternLength || size - 2 - patternLength > 16) return 0;
+    if (size < 2 + patternLength || size - 2 - patternLength > 8) return 0;
     const String text(reinterpret_cast<const char*>(data + 2), uint32_t(patternLength));
     const std::string subject(reinterpret_cast<const char*>(data + 2 + patternLength), size - 2 - patternLength);
     gc::Pointer<regex::Pattern> pattern = regex::Pattern::compile(text, flags);
