@@ -154,13 +154,13 @@ int Matcher::run(const Node* node, int pos) {
         if (k >= q->m_maximum) {
             node = q->m_next;
         } else if (q->kind() == NodeKind::GreedyQuantifier) {
-            m_stack.push_back({GreedyBody, k, p, 0, q});
+            m_stack.push({GreedyBody, k, p, 0, q});
             node = q->m_body;
         } else if (q->kind() == NodeKind::LazyQuantifier) {
-            m_stack.push_back({LazyNext, k, p, 0, q});
+            m_stack.push({LazyNext, k, p, 0, q});
             node = q->m_next;
         } else {
-            m_stack.push_back({PossessiveBody, k, p, 0, q});
+            m_stack.push({PossessiveBody, k, p, 0, q});
             node = q->m_body;
         }
     };
@@ -175,7 +175,7 @@ int Matcher::run(const Node* node, int pos) {
                     goto fail;
                 }
             } else {
-                m_stack.push_back({StartRetry, 0, pos, 0, node});
+                m_stack.push({StartRetry, 0, pos, 0, node});
             }
             node = node->m_next;
             continue;
@@ -279,21 +279,21 @@ int Matcher::run(const Node* node, int pos) {
         }
         case NodeKind::GroupHead: {
             const int i = static_cast<const GroupHeadNode*>(node)->m_group;
-            m_stack.push_back({RestoreStart, i, m_groupStart[i], 0, node});
+            m_stack.push({RestoreStart, i, m_groupStart[i], 0, node});
             m_groupStart[i] = pos;
             node = node->m_next;
             continue;
         }
         case NodeKind::GroupTail: {
             const int i = static_cast<const GroupTailNode*>(node)->m_group;
-            m_stack.push_back({RestoreEnd, i, m_groupEnd[i], 0, node});
+            m_stack.push({RestoreEnd, i, m_groupEnd[i], 0, node});
             m_groupEnd[i] = pos;
             node = node->m_next;
             continue;
         }
         case NodeKind::GroupLoopPrologue: {
             const int i = static_cast<const GroupLoopPrologueNode*>(node)->m_group;
-            m_stack.push_back({RestoreLoop, m_loopCount[i], m_possessiveMark[i], m_loopStart[i], node});
+            m_stack.push({RestoreLoop, m_loopCount[i], m_possessiveMark[i], m_loopStart[i], node});
             m_loopCount[i] = 0;
             m_possessiveMark[i] = 0;
             m_loopStart[i] = -1;
@@ -308,17 +308,17 @@ int Matcher::run(const Node* node, int pos) {
                 node = loop->m_next;
             } else if (m_loopCount[i] < loop->m_minimum) {
                 ++m_loopCount[i];
-                m_stack.push_back({LoopIteration, m_loopStart[i], pos, 0, loop});
+                m_stack.push({LoopIteration, m_loopStart[i], pos, 0, loop});
                 m_loopStart[i] = pos;
                 node = loop->m_body;
             } else if (m_loopCount[i] >= loop->m_maximum) {
                 node = loop->m_next;
             } else if (loop->m_kind == Lazy) {
-                m_stack.push_back({LoopLazyNext, 0, pos, 0, loop});
+                m_stack.push({LoopLazyNext, 0, pos, 0, loop});
                 node = loop->m_next;
             } else {
                 if (loop->m_kind == Possessive) m_possessiveMark[i] = m_loopCount[i];
-                m_stack.push_back({uint8_t(loop->m_kind == Possessive ? LoopPossessiveIteration : LoopGreedyIteration),
+                m_stack.push({uint8_t(loop->m_kind == Possessive ? LoopPossessiveIteration : LoopGreedyIteration),
                                    m_loopStart[i], pos, 0, loop});
                 m_loopStart[i] = pos;
                 ++m_loopCount[i];
@@ -327,11 +327,11 @@ int Matcher::run(const Node* node, int pos) {
             continue;
         }
         case NodeKind::Or:
-            m_stack.push_back({OrLeft, 0, pos, 0, node});
+            m_stack.push({OrLeft, 0, pos, 0, node});
             node = static_cast<const OrNode*>(node)->m_left;
             continue;
         case NodeKind::LookAhead:
-            m_stack.push_back({LookBody, 0, pos, 0, node});
+            m_stack.push({LookBody, 0, pos, 0, node});
             node = static_cast<const LookAheadNode*>(node)->m_body;
             continue;
         case NodeKind::LookBehind: {
@@ -357,14 +357,14 @@ int Matcher::run(const Node* node, int pos) {
                 while (n < cap && atom->m_accepts.contains(data[pos + n])) ++n;
                 if (n < minimum) goto fail;
                 if (lazy) {
-                    if (minimum < q->m_maximum) m_stack.push_back({LazyRun, minimum, pos + n, 0, q});
+                    if (minimum < q->m_maximum) m_stack.push({LazyRun, minimum, pos + n, 0, q});
                 } else if (q->kind() == NodeKind::GreedyQuantifier && n > minimum) {
-                    m_stack.push_back({GreedyRun, pos + minimum, pos + n, 0, q});
+                    m_stack.push({GreedyRun, pos + minimum, pos + n, 0, q});
                 }
                 pos += n;
                 node = q->m_next;
             } else if (q->m_minimum > 0) {
-                m_stack.push_back({MinimumBody, 0, pos, 0, q});
+                m_stack.push({MinimumBody, 0, pos, 0, q});
                 node = q->m_body;
             } else {
                 afterMinimum(q, pos);
@@ -374,10 +374,10 @@ int Matcher::run(const Node* node, int pos) {
         }
 
     succeed:
-        while (m_stack.size() > base && !isBody(m_stack.back().type)) m_stack.pop_back();
+        while (m_stack.size() > base && !isBody(m_stack.top().type)) m_stack.pop();
         if (m_stack.size() == base) return result;
         {
-            Frame& f = m_stack.back();
+            Frame& f = m_stack.top();
             const int p = f.b;
             switch (f.type) {
             case OrLeft:
@@ -388,11 +388,11 @@ int Matcher::run(const Node* node, int pos) {
             case OrRight:
                 node = f.node->m_next;
                 pos = result;
-                m_stack.pop_back();
+                m_stack.pop();
                 continue;
             case LookBody: {
                 const LookAheadNode* ahead = static_cast<const LookAheadNode*>(f.node);
-                m_stack.pop_back();
+                m_stack.pop();
                 if (!ahead->m_positive) goto fail;
                 node = ahead->m_next;
                 pos = p;
@@ -406,7 +406,7 @@ int Matcher::run(const Node* node, int pos) {
                     node = q->m_body;
                     pos = result;
                 } else {
-                    m_stack.pop_back();
+                    m_stack.pop();
                     afterMinimum(q, result);
                 }
                 continue;
@@ -420,11 +420,11 @@ int Matcher::run(const Node* node, int pos) {
                     if (k >= q->m_maximum) {
                         node = q->m_next;
                     } else {
-                        m_stack.push_back({GreedyBody, k, result, 0, q});
+                        m_stack.push({GreedyBody, k, result, 0, q});
                         node = q->m_body;
                     }
                 } else {
-                    m_stack.pop_back();
+                    m_stack.pop();
                     node = q->m_next;
                     pos = p;
                 }
@@ -433,10 +433,10 @@ int Matcher::run(const Node* node, int pos) {
             case LazyBody: {
                 const QuantifierNode* q = static_cast<const QuantifierNode*>(f.node);
                 const int k = f.a + 1;
-                m_stack.pop_back();
+                m_stack.pop();
                 if (result <= p) goto fail;
                 pos = result;
-                if (k < q->m_maximum) m_stack.push_back({LazyNext, k, result, 0, q});
+                if (k < q->m_maximum) m_stack.push({LazyNext, k, result, 0, q});
                 node = q->m_next;
                 continue;
             }
@@ -449,7 +449,7 @@ int Matcher::run(const Node* node, int pos) {
                     node = q->m_body;
                     pos = result;
                 } else {
-                    m_stack.pop_back();
+                    m_stack.pop();
                     node = q->m_next;
                     pos = result > p ? result : p;
                 }
@@ -461,7 +461,7 @@ int Matcher::run(const Node* node, int pos) {
     fail:
         for (;;) {
             if (m_stack.size() == base) return -1;
-            Frame& f = m_stack.back();
+            Frame& f = m_stack.top();
             const int p = f.b;
             switch (f.type) {
             case OrLeft:
@@ -473,11 +473,11 @@ int Matcher::run(const Node* node, int pos) {
             case OrRight:
             case MinimumBody:
             case LazyBody:
-                m_stack.pop_back();
+                m_stack.pop();
                 continue;
             case LookBody: {
                 const LookAheadNode* ahead = static_cast<const LookAheadNode*>(f.node);
-                m_stack.pop_back();
+                m_stack.pop();
                 if (ahead->m_positive) continue;
                 node = ahead->m_next;
                 pos = p;
@@ -488,12 +488,12 @@ int Matcher::run(const Node* node, int pos) {
             case GreedyNext:
                 node = f.node->m_next;
                 pos = p;
-                m_stack.pop_back();
+                m_stack.pop();
                 break;
             case StartRetry:
                 if (p >= length) {
                     m_groupStart[0] = -1;
-                    m_stack.pop_back();
+                    m_stack.pop();
                     continue;
                 }
                 resetGroups();
@@ -504,25 +504,25 @@ int Matcher::run(const Node* node, int pos) {
                 break;
             case RestoreStart:
                 m_groupStart[f.a] = p;
-                m_stack.pop_back();
+                m_stack.pop();
                 continue;
             case RestoreEnd:
                 m_groupEnd[f.a] = p;
-                m_stack.pop_back();
+                m_stack.pop();
                 continue;
             case RestoreLoop: {
                 const int i = static_cast<const GroupLoopPrologueNode*>(f.node)->m_group;
                 m_loopCount[i] = f.a;
                 m_possessiveMark[i] = f.b;
                 m_loopStart[i] = f.c;
-                m_stack.pop_back();
+                m_stack.pop();
                 continue;
             }
             case LoopIteration: {
                 const int i = static_cast<const GroupLoopNode*>(f.node)->m_group;
                 m_loopStart[i] = f.a;
                 --m_loopCount[i];
-                m_stack.pop_back();
+                m_stack.pop();
                 continue;
             }
             case LoopGreedyIteration: {
@@ -531,7 +531,7 @@ int Matcher::run(const Node* node, int pos) {
                 --m_loopCount[i];
                 node = f.node->m_next;
                 pos = p;
-                m_stack.pop_back();
+                m_stack.pop();
                 break;
             }
             case LoopPossessiveIteration: {
@@ -540,7 +540,7 @@ int Matcher::run(const Node* node, int pos) {
                 --m_loopCount[i];
                 node = f.node->m_next;
                 pos = p;
-                m_stack.pop_back();
+                m_stack.pop();
                 // A deeper iteration had succeeded and was then abandoned:
                 // fewer repetitions are never tried.
                 if (m_loopCount[i] != m_possessiveMark[i]) continue;
@@ -564,7 +564,7 @@ int Matcher::run(const Node* node, int pos) {
                 break;
             case GreedyRun:
                 // Give back one byte: try the rest after one repetition less.
-                if (p - 1 <= f.a) m_stack.pop_back();
+                if (p - 1 <= f.a) m_stack.pop();
                 else f.b = p - 1;
                 node = f.node->m_next;
                 pos = p - 1;
@@ -572,14 +572,14 @@ int Matcher::run(const Node* node, int pos) {
             case LazyRun: {
                 const QuantifierNode* q = static_cast<const QuantifierNode*>(f.node);
                 if (p >= length || !q->m_singleByte->m_accepts.contains(data[p])) {
-                    m_stack.pop_back();
+                    m_stack.pop();
                     continue;
                 }
                 if (f.a + 1 < q->m_maximum) {
                     ++f.a;
                     f.b = p + 1;
                 } else {
-                    m_stack.pop_back();
+                    m_stack.pop();
                 }
                 node = q->m_next;
                 pos = p + 1;

@@ -66,9 +66,9 @@ private:
         FrameStack& operator=(const FrameStack&) = delete;
         ~FrameStack() { release(); }
         size_t size() const noexcept { return m_size; }
-        Frame& back() noexcept { return m_frames[m_size - 1]; }
-        void pop_back() noexcept { --m_size; }
-        void push_back(const Frame& frame) {
+        Frame& top() noexcept { return m_frames[m_size - 1]; }
+        void pop() noexcept { --m_size; }
+        void push(const Frame& frame) {
             if (m_size == m_capacity) grow();
             m_frames[m_size++] = frame;
         }
@@ -98,8 +98,9 @@ private:
     String m_subject;
     const uint8_t* m_data;
     int m_length;
-    // One block for the five arrays; each pointer is offset so that the
-    // indices -nonCapturing .. groupCount-1 are valid.
+    // The five arrays, in place for up to eight group slots, else in
+    // m_arrays; each pointer is offset so that the indices
+    // -nonCapturing .. groupCount-1 are valid.
     int m_inlineArrays[40];
     std::vector<int> m_arrays;
     int* m_groupStart;
