@@ -501,6 +501,9 @@ private:
     }
 
     // A capturing or non-capturing group up to its ")" and its quantifier.
+    // The head stays in front of the alternatives, so that the group's start
+    // is set whichever alternative matches and a repeated group's body runs
+    // through its tail.
     bool parseGroupBody(int index, Seq& out) {
         Seq content;
         if (!parseAlternatives(true, content)) return false;
