@@ -105,6 +105,7 @@ void Server::start(const gc::Pointer<IO>& client) {
     }
     auto* connection = new ServerConnection(this, client);
     m_connections.insertFront(connection);
+    m_live.store(m_connections.count(), std::memory_order_relaxed);
     if (m_connections.count() % 10 == 0)
         log(LogTrace, "xmlrpc.Server", "work", String::fromUInt(m_connections.count()) + " connections opened");
     connection->run();
@@ -122,6 +123,7 @@ void Server::reap() {
         connection->join();
         delete connection;
     }
+    m_live.store(m_connections.count(), std::memory_order_relaxed);
 }
 
 void Server::connectionEnded() {

@@ -10,6 +10,7 @@
 #include "base/string.h"
 #include "xmlrpc/value.h"
 
+#include <atomic>
 #include <cstdint>
 
 namespace trivane::xmlrpc {
@@ -84,8 +85,8 @@ public:
     void setRequestDeadline(uint32_t ms) noexcept { m_requestDeadlineMs = ms; }
     uint32_t requestDeadline() const noexcept { return m_requestDeadlineMs; }
 
-    // Live connections (the work thread's view).
-    uint32_t connectionCount() const noexcept { return m_connections.count(); }
+    // Live connections, as the work thread last counted them.
+    uint32_t connectionCount() const noexcept { return m_live.load(std::memory_order_relaxed); }
 
 protected:
     // Closes and replaces the listening stream; the server owns it.
@@ -109,6 +110,7 @@ private:
     Mutex m_endLock;
     Condition m_endCondition;
     bool m_ended = false;
+    std::atomic<uint32_t> m_live{0};
     uint32_t m_requestDeadlineMs = 30000;
 };
 
