@@ -2,6 +2,8 @@
 // mode and a directory owner can express, and the pipe directory checks.
 #include "base/arch/posix/pipesecurity.h"
 
+#include "base/arch/posix/syserror.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -71,17 +73,9 @@ bool isTrustedDirectory(const struct stat& st) {
     return S_ISDIR(st.st_mode) && (st.st_uid == 0 || st.st_uid == geteuid()) && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
 }
 
-uint32_t windowsError(int err) {
-    switch (err) {
-        case ENOENT: return 2;
-        case ENOTDIR: return 3;
-        case EACCES:
-        case EPERM:
-        case ELOOP: return s_errorAccessDenied;
-        case ENOMEM: return 8;
-        case ENAMETOOLONG: return 206;
-        default: return 0x20000000u | static_cast<uint32_t>(err);
-    }
+uint32_t errorOf(int err) {
+    // A link where a real file or directory belongs is refused as access denied.
+    return err == ELOOP ? s_errorAccessDenied : static_cast<uint32_t>(sys::windowsError(err));
 }
 
 }  // namespace
@@ -159,7 +153,7 @@ int openPipeDirectory(const String& path, uint32_t& error) {
     }
     const int fd = open(directory.cStr(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) {
-        error = errno == ENOTDIR ? s_errorAccessDenied : windowsError(errno);
+        error = errno == ENOTDIR ? s_errorAccessDenied : errorOf(errno);
         return -1;
     }
     struct stat st;
@@ -179,10 +173,10 @@ String pipeSocketPath(int directoryFd, const String& name) {
 uint32_t protectPipeSocket(int directoryFd, const String& name, const SecurityDescriptor* descriptor) {
     String file = name;
     struct stat st;
-    if (fstatat(directoryFd, file.cStr(), &st, AT_SYMLINK_NOFOLLOW) != 0) return windowsError(errno);
+    if (fstatat(directoryFd, file.cStr(), &st, AT_SYMLINK_NOFOLLOW) != 0) return errorOf(errno);
     if (!S_ISSOCK(st.st_mode)) return s_errorAccessDenied;
     const mode_t mode = everyoneMayConnect(descriptor) ? 0666 : 0600;
-    return fchmodat(directoryFd, file.cStr(), mode, 0) == 0 ? 0 : windowsError(errno);
+    return fchmodat(directoryFd, file.cStr(), mode, 0) == 0 ? 0 : errorOf(errno);
 }
 
 }  // namespace trivane::sys

@@ -29,13 +29,15 @@ constexpr ErrorPair s_socketErrors[] = {
     {EDQUOT, 10069},       {ESTALE, 10070},        {EREMOTE, 10071},
 };
 
+// Files, processes and pipes. The pipe stand-in's own cases (a busy or
+// closing pipe) are decided by the pipe layer before it falls back here.
 constexpr ErrorPair s_errors[] = {
-    {ENOENT, 2},     {ENOTDIR, 3},      {EMFILE, 4},    {EACCES, 5},      {EPERM, 5},
-    {EBADF, 6},      {ENOMEM, 8},       {EROFS, 19},    {EXDEV, 17},      {ENOSYS, 50},
-    {EOPNOTSUPP, 50}, {EEXIST, 80},     {EINVAL, 87},   {ENFILE, 84},     {EPIPE, 109},
-    {ENOSPC, 112},   {ENOTEMPTY, 145},  {EBUSY, 170},   {ENAMETOOLONG, 206}, {ECONNREFUSED, 231},
-    {EAGAIN, 232},   {EINTR, 995},      {ELOOP, 1921},  {ETIMEDOUT, 1460}, {EIO, 1117},
-    {ECONNRESET, 109}, {ENOTCONN, 233},
+    {ENOENT, 2},       {ENOTDIR, 3},      {EMFILE, 4},      {ENFILE, 4},        {EACCES, 5},
+    {EPERM, 5},        {EISDIR, 5},       {EBADF, 6},       {ENOMEM, 8},        {EXDEV, 17},
+    {EROFS, 19},       {ENOSYS, 50},      {EOPNOTSUPP, 50}, {EEXIST, 80},       {EINVAL, 87},
+    {EPIPE, 109},      {ECONNRESET, 109}, {ENOSPC, 112},    {ENOTEMPTY, 145},   {EBUSY, 170},
+    {ENOEXEC, 193},    {ENAMETOOLONG, 206}, {ECONNREFUSED, 231}, {EAGAIN, 232}, {ENOTCONN, 233},
+    {EINTR, 995},      {EIO, 1117},       {ETIMEDOUT, 1460}, {ELOOP, 1921},
 };
 
 template <std::size_t N>
