@@ -54,17 +54,6 @@ uint32_t File::readCount() {
     return count;
 }
 
-String File::readString() {
-    const uint32_t count = readCount();
-    String s;
-    if (count == 0) return s;
-    read(s.reserve(count), count);
-    s.setLength(count);
-    return s;
-}
-
-Memory File::readMemory() { return readMemory(readCount()); }
-
 Memory File::readMemory(uint32_t count) {
     Memory m;
     char* bytes = m.reserve(count + 1);
