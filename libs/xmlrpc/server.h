@@ -1,5 +1,4 @@
-// The XML-RPC server: its method table, the connections it accepts, and the
-// standard fault values methods answer with.
+// The XML-RPC server: its method table and the connections it accepts.
 #pragma once
 
 #include "base/io.h"
@@ -8,28 +7,13 @@
 #include "base/mutex.h"
 #include "base/semaphore.h"
 #include "base/string.h"
+#include "xmlrpc/faults.h"
 #include "xmlrpc/value.h"
 
 #include <atomic>
 #include <cstdint>
 
 namespace trivane::xmlrpc {
-
-// Codes of the standard faults.
-enum FaultCode : int32_t {
-    FaultUnknownMethodName = 1,
-    FaultNetworkTimeout = 2,
-    FaultBadParameter = 3,
-    FaultBadConfiguration = 4,
-    FaultNotFound = 5,
-    FaultInternalError = 6,
-    FaultNoGateway = 7,
-    FaultGatewayNotConnected = 8,
-};
-
-// The shared fault value of a standard code (1 to 8), with its fixed
-// message; read-only, safe to share between threads.
-const Value& standardFault(int32_t code);
 
 // A callable method. The application keeps it alive as long as a server
 // that holds it exists; execute() runs on connection threads, several at a
