@@ -140,6 +140,7 @@ const char* const s_python = R"(
 import socketserver, sys
 from xmlrpc.server import SimpleXMLRPCDispatcher, SimpleXMLRPCRequestHandler
 class Handler(SimpleXMLRPCRequestHandler):
+    disable_nagle_algorithm = False
     def address_string(self):
         return "local"
 class Server(socketserver.ThreadingUnixStreamServer, SimpleXMLRPCDispatcher):
