@@ -1,6 +1,8 @@
 // Files and well-known directories over the platform layer.
 #include "base/file.h"
 
+#include "base/commandline.h"
+
 #include "base/arch/file.h"
 #include "base/arch/host.h"
 #include "base/console.h"
@@ -116,7 +118,7 @@ String File::getUserApplicationDataDirectory() {
     return getCurrentDirectory();
 }
 
-String File::getCommandLinePath() { return commandLinePath(sys::commandLine()); }
+String File::getCommandLinePath() { return commandLinePath(processCommandLine()); }
 
 String File::commandLinePath(const String& commandLine) {
     String path = commandLine;
