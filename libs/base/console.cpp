@@ -1,11 +1,16 @@
-// Composing and writing log lines.
+// Composing and writing log lines, and the host description.
 #include "base/console.h"
 
-#include "base/arch/thread.h"
+#include "base/arch/clock.h"
+#include "base/arch/file.h"
+#include "base/arch/host.h"
 #include "base/clock.h"
+#include "base/file.h"
+#include "base/thread.h"
 
+#include <cstdarg>
 #include <cstring>
-#include <ctime>
+#include <string>
 
 namespace trivane {
 
@@ -13,9 +18,27 @@ namespace {
 
 const char* const s_levelNames[Console::levels] = {"TRACE", "DEBUG", "ERROR", "ASSERT", "WARNING"};
 
-String threadLabel() { return String::fromUInt64(sys::currentThreadId()); }
-
 bool isStandard(std::FILE* stream) { return stream == stdout || stream == stderr; }
+
+String wrap(const char* text) { return String(text, static_cast<uint32_t>(std::strlen(text))); }
+
+// "dd-mm-yy HH:MM:SS" of a second, kept per thread: lines come in bursts
+// within one second, and the local-time conversion is the dearest part.
+struct SecondStamp {
+    int64_t second = -1;
+    char text[26] = {};
+};
+thread_local SecondStamp t_stamp;
+
+const char* secondStamp(int64_t second) {
+    if (t_stamp.second != second) {
+        const sys::LocalTime t = sys::localTime(second);
+        std::snprintf(t_stamp.text, sizeof t_stamp.text, "%02d-%02d-%02d %02d:%02d:%02d", t.day, t.month,
+                      t.year % 100, t.hour, t.minute, t.second);
+        t_stamp.second = second;
+    }
+    return t_stamp.text;
+}
 
 }  // namespace
 
@@ -23,7 +46,7 @@ Console::Console() {
     for (int level = 0; level < levels; ++level) {
         m_outputs[level].stream = stdout;
         m_outputs[level].target = "stdout"_s;
-        m_outputs[level].levelName = String(s_levelNames[level], static_cast<uint32_t>(std::strlen(s_levelNames[level])));
+        m_outputs[level].levelName = wrap(s_levelNames[level]);
     }
 }
 
@@ -44,8 +67,9 @@ void Console::setOutput(int level, const String& target) {
     } else if (target == "stderr"_s) {
         stream = stderr;
     } else if (!(target == "null"_s)) {
-        String path = target;
-        stream = std::fopen(path.cStr(), "w");
+        // In append mode the system puts each write at the end of the
+        // file, after the lines of the other levels' streams on it.
+        stream = sys::openLogStream(sys::nativePath(target));
     }
     Locker<Mutex> hold(m_writeLock);
     closeStream(m_outputs[level]);
@@ -53,46 +77,112 @@ void Console::setOutput(int level, const String& target) {
     m_outputs[level].target = target;
 }
 
+String Console::timeStamp(uint64_t wallMilliseconds) {
+    char text[40];
+    const int n = std::snprintf(text, sizeof text, "%s.%d", secondStamp(static_cast<int64_t>(wallMilliseconds / 1000)),
+                                static_cast<int>(wallMilliseconds % 1000));
+    return n > 0 ? String(text) : String();
+}
+
 void Console::write(int level, const String& module, const String& function, const String& message) {
     if (level < 0 || level >= levels) return;
     Output& output = m_outputs[level];
-    const String label = threadLabel();
+    const String label = Thread::currentThreadName();
     const bool hasFunction = function.length() > 0 && function.data()[0] != 0;
+    const uint64_t now = currentMilliseconds();
 
-    String line;
-    line.reserve(label.length() + output.levelName.length() + module.length() + function.length() +
-                 message.length() + 6);
-    line.append('[');
-    line.append(label);
+    // One buffer holds the file's line, "stamp.ms text\n"; its tail from
+    // the milliseconds on is the line for standard output.
+    thread_local std::string t_line;
+    std::string& line = t_line;
+    line.clear();
+    line.append(secondStamp(static_cast<int64_t>(now / 1000)));
+    line += '.';
+    const std::size_t shortLine = line.size();
+    char digits[8];
+    const int n = std::snprintf(digits, sizeof digits, "%d ", static_cast<int>(now % 1000));
+    line.append(digits, static_cast<std::size_t>(n));
+    line += '[';
+    line.append(label.data(), label.length());
     line.append("] ", 2);
-    line.append(output.levelName);
-    line.append(' ');
-    line.append(module);
+    line.append(output.levelName.data(), output.levelName.length());
+    line += ' ';
+    line.append(module.data(), module.length());
     if (hasFunction) {
-        line.append('.');
-        line.append(function);
-        line.append(' ');
+        line += '.';
+        line.append(function.data(), function.length());
+        line += ' ';
     } else {
         line.append(": ", 2);
     }
-    line.append(message);
-    const char* text = line.cStr();
-    const int milliseconds = static_cast<int>(currentMilliseconds() % 1000);
+    line.append(message.data(), message.length());
+    line += '\n';
 
-    if (output.stream) {
-        char stamp[26];
-        const std::time_t now = std::time(nullptr);
-        std::tm local;
-        localtime_r(&now, &local);
-        std::strftime(stamp, sizeof stamp, "%d-%m-%y %H:%M:%S", &local);
+    {
+        // A failed write (a full disk, a closed pipe) is dropped; the next
+        // line tries again. The lock keeps one line's write and flush whole.
         Locker<Mutex> hold(m_writeLock);
-        if (output.stream) {
-            std::fseek(output.stream, 0, SEEK_END);
-            std::fprintf(output.stream, "%s.%d %s\n", stamp, milliseconds, text);
-            std::fflush(output.stream);
+        if (std::FILE* stream = output.stream) {
+            std::fwrite(line.data(), 1, line.size(), stream);
+            std::fflush(stream);
+            if (std::ferror(stream)) std::clearerr(stream);
         }
     }
-    std::printf("%d %s\n", milliseconds, text);
+    std::fwrite(line.data() + shortLine, 1, line.size() - shortLine, stdout);
+    if (std::ferror(stdout)) std::clearerr(stdout);
+}
+
+void Console::logInfo(const char* format, ...) {
+    char text[256];
+    va_list arguments;
+    va_start(arguments, format);
+    std::vsnprintf(text, sizeof text, format, arguments);
+    va_end(arguments);
+    write(LogTrace, "Console"_s, "infoSystem"_s, wrap(text));
+}
+
+void Console::infoSystem(bool write) {
+    if (write) {
+        String system = sys::systemDirectory(), windows = sys::windowsDirectory(), temp = sys::temporaryDirectory();
+        String profile = File::getUserProfileDirectory(), current = File::getCurrentDirectory(),
+               appData = File::getUserApplicationDataDirectory();
+        logInfo("System directory: %s", system.cStr());
+        logInfo("Windows directory: %s", windows.cStr());
+        logInfo("Windows temporary directory: %s", temp.cStr());
+        logInfo("User profile directory: %s", profile.cStr());
+        logInfo("Current directory: %s", current.cStr());
+        logInfo("Application Data directory: %s", appData.cStr());
+    }
+    String commandLine = File::getCommandLinePath();
+    String exeDirectory = File::getDirectory(commandLine);
+    String rootDirectory = File::getParentDirectory(exeDirectory);
+    if (write) {
+        logInfo("Command line: %s", commandLine.cStr());
+        logInfo("Current exe directory: %s", exeDirectory.cStr());
+        logInfo("Root directory: %s", rootDirectory.cStr());
+    }
+
+    sys::OsVersion version;
+    if (sys::osVersion(version)) {
+        m_osName = version.name;
+        m_servicePack = version.release;
+    } else {
+        m_osName = "UNKNOWN"_s;
+    }
+    m_osVersion = String::fromUInt(version.major) + "." + String::fromUInt(version.minor);
+    if (!write) return;
+    logInfo("%s", m_osName.clone().cStr());
+    logInfo("%s", m_servicePack.clone().cStr());
+
+    const sys::ProcessorInfo cpu = sys::processorInfo();
+    logInfo("OEM ID: %u", cpu.oemId);
+    logInfo("Number of Processors: %u", cpu.processors);
+    logInfo("Page size: %u", cpu.pageSize);
+    logInfo("Processor Type: %u", cpu.processorType);
+    logInfo("Active processor mask: %u", cpu.activeMask);
+    String user;
+    if (sys::userName(user)) logInfo("Username: %s", user.cStr());
+    logInfo("-----------------------------------");
 }
 
 void log(int level, const String& module, const String& function, const String& message) {
@@ -100,18 +190,15 @@ void log(int level, const String& module, const String& function, const String& 
 }
 
 void log(int level, const String& module, const String& function, const char* message) {
-    if (Console* console = Console::instance())
-        console->write(level, module, function, String(message, static_cast<uint32_t>(std::strlen(message))));
+    if (Console* console = Console::instance()) console->write(level, module, function, wrap(message));
 }
 
 void log(int level, const char* module, const char* function, const String& message) {
-    if (Console* console = Console::instance())
-        console->write(level, String(module, static_cast<uint32_t>(std::strlen(module))),
-                       String(function, static_cast<uint32_t>(std::strlen(function))), message);
+    if (Console* console = Console::instance()) console->write(level, wrap(module), wrap(function), message);
 }
 
 void log(int level, const char* module, const char* function, const char* message) {
-    log(level, module, function, String(message, static_cast<uint32_t>(std::strlen(message))));
+    if (Console* console = Console::instance()) console->write(level, wrap(module), wrap(function), wrap(message));
 }
 
 }  // namespace trivane

@@ -33,6 +33,17 @@ public:
 
     void write(int level, const String& module, const String& function, const String& message);
 
+    // Fills the operating-system texts; when `write`, logs the host
+    // description at TRACE. Called during start-up.
+    void infoSystem(bool write);
+    const String& osName() const noexcept { return m_osName; }
+    const String& osVersion() const noexcept { return m_osVersion; }
+    const String& servicePack() const noexcept { return m_servicePack; }
+
+    // The local time of a file line, "dd-mm-yy HH:MM:SS.ms", the
+    // milliseconds without padding.
+    static String timeStamp(uint64_t wallMilliseconds);
+
 private:
     struct Output {
         std::FILE* stream = nullptr;
@@ -40,7 +51,11 @@ private:
         String levelName;
     };
     void closeStream(Output& output);
+    void logInfo(const char* format, ...);
 
+    String m_osName;
+    String m_osVersion;
+    String m_servicePack;
     Output m_outputs[levels];
     // Levels pointed at one file hold separate streams on it: one line's
     // seek, write and flush must not interleave with another's.

@@ -1,9 +1,13 @@
 // The process-wide objects, built in dependency order and torn down in reverse.
 #include "base/runtime.h"
 
+#include "base/arch/host.h"
 #include "base/console.h"
 #include "base/disposeguard.h"
+#include "base/event.h"
+#include "base/thread.h"
 
+#include <atomic>
 #include <new>
 
 namespace trivane {
@@ -14,31 +18,70 @@ int s_users = 0;
 
 // Placement storage: these objects live outside ordinary static
 // initialisation and destruction order.
-alignas(Console) unsigned char s_consoleStorage[sizeof(Console)];
-alignas(gc::DisposeGuard) unsigned char s_guardStorage[sizeof(gc::DisposeGuard)];
+template <class T>
+struct Storage {
+    alignas(T) unsigned char bytes[sizeof(T)] = {};
+    std::atomic<T*> object{nullptr};
 
-Console* s_console = nullptr;
-gc::DisposeGuard* s_guard = nullptr;
+    template <class... Args>
+    T* build(Args&&... args) {
+        T* built = new (bytes) T(static_cast<Args&&>(args)...);
+        object.store(built, std::memory_order_release);
+        return built;
+    }
+    void destroy() {
+        if (T* built = object.exchange(nullptr, std::memory_order_acq_rel)) built->~T();
+    }
+    T* get() const noexcept { return object.load(std::memory_order_acquire); }
+};
+
+constinit Storage<Console> s_console;
+constinit Storage<ThreadManager> s_threadManager;
+constinit Storage<MapThread> s_mapThread;
+constinit Storage<SynchroThread> s_synchroThread;
+constinit Storage<gc::DisposeGuard> s_guard;
+constinit Storage<EventManager> s_mainManager;
+constinit Storage<EventManager> s_recycleManager;
+
+constexpr uint32_t managerCapacity = 1000;
 
 void startRuntime() {
-    s_console = new (s_consoleStorage) Console();
-    s_console->acquire();
-    s_guard = new (s_guardStorage) gc::DisposeGuard();
+    sys::ignoreBrokenPipe();
+    s_console.build()->acquire();
+    s_threadManager.build();
+    s_mapThread.build()->acquire();
+    s_synchroThread.build(5000);
+    s_guard.build();
+    s_mainManager.build(true, "main"_s, managerCapacity);
+    s_recycleManager.build(true, "recycle"_s, managerCapacity);
+    gc::setRecycler(&EventManager::recycle);
 }
 
 void stopRuntime() {
-    gc::DisposeGuard* guard = s_guard;
-    guard->~DisposeGuard();
-    s_guard = nullptr;
-    Console* console = s_console;
-    s_console = nullptr;
-    console->~Console();
+    // The recycler stays: with its manager gone it refuses like a stopped one.
+    if (EventManager* recycle = s_recycleManager.get()) recycle->stop();
+    s_recycleManager.destroy();
+    s_mainManager.destroy();
+    s_guard.destroy();
+    const bool allFinished = s_synchroThread.get()->finish();
+    s_synchroThread.destroy();
+    // Threads still running use the registry and may log: leave both to
+    // the end of the process rather than destroy them under their feet.
+    if (!allFinished) return;
+    s_mapThread.destroy();
+    s_threadManager.destroy();
+    s_console.destroy();
 }
 
 }  // namespace
 
-Console* Console::instance() noexcept { return s_console; }
-gc::DisposeGuard* gc::DisposeGuard::instance() noexcept { return s_guard; }
+Console* Console::instance() noexcept { return s_console.get(); }
+gc::DisposeGuard* gc::DisposeGuard::instance() noexcept { return s_guard.get(); }
+ThreadManager* ThreadManager::instance() noexcept { return s_threadManager.get(); }
+MapThread* MapThread::instance() noexcept { return s_mapThread.get(); }
+SynchroThread* SynchroThread::instance() noexcept { return s_synchroThread.get(); }
+EventManager* EventManager::mainManager() noexcept { return s_mainManager.get(); }
+EventManager* EventManager::recycleManager() noexcept { return s_recycleManager.get(); }
 
 namespace detail {
 

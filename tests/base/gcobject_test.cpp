@@ -1,6 +1,5 @@
 #include "base/gcobject.h"
 
-#include "base/disposeguard.h"
 #include "base/exception.h"
 
 #include <gtest/gtest.h>
@@ -60,26 +59,6 @@ TEST(GcObjectTest, NullDereferenceThrowsNullException) {
         EXPECT_EQ(std::string(e.message().data(), e.message().length()), "trivane::NullException");
         EXPECT_EQ(std::string(e.file().data(), e.file().length()), "gcobject");
     }
-}
-
-struct Disposable final : gc::ObjectDispose {
-    explicit Disposable(bool& destroyed) : m_destroyed(destroyed) {}
-    ~Disposable() override { m_destroyed = true; }
-    const char* className() const noexcept override { return "Disposable"; }
-    bool& m_destroyed;
-};
-
-TEST(GcObjectTest, DisposableObjectsAreCountedByTheGuardWhileAlive) {
-    gc::DisposeGuard* guard = gc::DisposeGuard::instance();
-    ASSERT_NE(guard, nullptr);
-    const int32_t before = guard->count();
-    bool destroyed = false;
-    {
-        gc::Pointer<Disposable> d(new Disposable(destroyed));
-        EXPECT_EQ(guard->count(), before + 1);
-    }
-    EXPECT_EQ(guard->count(), before);
-    EXPECT_TRUE(destroyed);  // no recycler installed in this program: destroyed on release
 }
 
 }  // namespace

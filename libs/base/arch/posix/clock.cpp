@@ -25,3 +25,23 @@ void sleepMilliseconds(uint32_t ms) noexcept {
 }
 
 }  // namespace trivane
+
+#include "base/arch/clock.h"
+
+namespace trivane::sys {
+
+LocalTime localTime(int64_t secondsSince1970) noexcept {
+    const time_t seconds = static_cast<time_t>(secondsSince1970);
+    tm local{};
+    LocalTime result;
+    if (!localtime_r(&seconds, &local)) return result;
+    result.year = local.tm_year + 1900;
+    result.month = local.tm_mon + 1;
+    result.day = local.tm_mday;
+    result.hour = local.tm_hour;
+    result.minute = local.tm_min;
+    result.second = local.tm_sec;
+    return result;
+}
+
+}  // namespace trivane::sys

@@ -1,0 +1,47 @@
+// The platform's view of the process and the host it runs on.
+#pragma once
+
+#include "base/string.h"
+
+#include <cstdint>
+
+namespace trivane::sys {
+
+// A write to a closed pipe or socket must fail with an error, not end the
+// process.
+void ignoreBrokenPipe() noexcept;
+
+struct OsVersion {
+    String name;
+    uint32_t major = 0;
+    uint32_t minor = 0;
+    String release;  // the service-pack text of the host description
+};
+
+struct ProcessorInfo {
+    uint32_t oemId = 0;
+    uint32_t processors = 0;
+    uint32_t pageSize = 0;
+    uint32_t processorType = 0;
+    uint32_t activeMask = 0;
+};
+
+String systemDirectory();
+String windowsDirectory();
+// Ends with a separator.
+String temporaryDirectory();
+bool osVersion(OsVersion& version);
+ProcessorInfo processorInfo();
+// The account name of the effective user; false when it has none.
+bool userName(String& name);
+
+// The whole command line, each argument quoted as the program loader of
+// the Windows build would need it, joined by blanks.
+String commandLine();
+
+// False when the system cannot tell.
+bool currentDirectory(String& path);
+bool profileDirectory(String& path);
+bool applicationDataDirectory(String& path);
+
+}  // namespace trivane::sys
