@@ -13,6 +13,9 @@ def main(paths):
             if run.get("run_type") == "aggregate" and run.get("aggregate_name") != "median":
                 continue
             name = run["run_name"] if "run_name" in run else run["name"]
+            # Google Benchmark appends its own settings ("iterations:5",
+            # "manual_time"): they are not part of the goal.
+            name = "/".join(p for p in name.split("/") if ":" not in p and p != "manual_time")
             goal, _, variant = name.partition("/")
             variant, _, arg = variant.partition("/")
             key = goal + ("/" + arg if arg else "")

@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build clang libclang-rt-14-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
-  python3 valgrind openvpn openssl
+  python3 valgrind openvpn openssl pkg-config libpcre2-dev
 )
 
 missing=()

@@ -10,7 +10,8 @@
 
 #include <cstdarg>
 #include <cstring>
-#include <string>
+#include <memory>
+#include <string_view>
 
 namespace trivane {
 
@@ -84,51 +85,77 @@ String Console::timeStamp(uint64_t wallMilliseconds) {
     return n > 0 ? String(text) : String();
 }
 
+namespace {
+
+// Copies the pieces one after the other into a buffer sized beforehand.
+struct LineWriter {
+    char* next;
+    void put(std::string_view text) {
+        std::memcpy(next, text.data(), text.size());
+        next += text.size();
+    }
+    void put(char c) { *next++ = c; }
+};
+
+}  // namespace
+
 void Console::write(int level, const String& module, const String& function, const String& message) {
     if (level < 0 || level >= levels) return;
     Output& output = m_outputs[level];
-    const String label = Thread::currentThreadName();
+    const std::string_view label = Thread::currentThreadLabel();
     const bool hasFunction = function.length() > 0 && function.data()[0] != 0;
     const uint64_t now = currentMilliseconds();
+    const std::string_view stamp = secondStamp(static_cast<int64_t>(now / 1000));
+    char milliseconds[8];
+    const int digits = std::snprintf(milliseconds, sizeof milliseconds, "%d", static_cast<int>(now % 1000));
 
     // One buffer holds the file's line, "stamp.ms text\n"; its tail from
-    // the milliseconds on is the line for standard output.
-    thread_local std::string t_line;
-    std::string& line = t_line;
-    line.clear();
-    line.append(secondStamp(static_cast<int64_t>(now / 1000)));
-    line += '.';
-    const std::size_t shortLine = line.size();
-    char digits[8];
-    const int n = std::snprintf(digits, sizeof digits, "%d ", static_cast<int>(now % 1000));
-    line.append(digits, static_cast<std::size_t>(n));
-    line += '[';
-    line.append(label.data(), label.length());
-    line.append("] ", 2);
-    line.append(output.levelName.data(), output.levelName.length());
-    line += ' ';
-    line.append(module.data(), module.length());
-    if (hasFunction) {
-        line += '.';
-        line.append(function.data(), function.length());
-        line += ' ';
-    } else {
-        line.append(": ", 2);
+    // the milliseconds on is the line for standard output. Lines that fit
+    // use storage of the thread's own, which needs no destructor: logging
+    // goes on while the process's static objects are torn down.
+    const std::size_t length = stamp.size() + 1 + static_cast<std::size_t>(digits) + 2 + label.size() + 2 +
+                               output.levelName.length() + 1 + module.length() + 2 + function.length() + 1 +
+                               message.length() + 1;
+    thread_local char t_line[1024];
+    std::unique_ptr<char[]> large;
+    char* line = t_line;
+    if (length > sizeof t_line) {
+        large.reset(new char[length]);
+        line = large.get();
     }
-    line.append(message.data(), message.length());
-    line += '\n';
+    LineWriter w{line};
+    w.put(stamp);
+    w.put('.');
+    const std::size_t shortLine = static_cast<std::size_t>(w.next - line);
+    w.put(std::string_view(milliseconds, static_cast<std::size_t>(digits)));
+    w.put(" [");
+    w.put(label);
+    w.put("] ");
+    w.put(output.levelName.view());
+    w.put(' ');
+    w.put(module.view());
+    if (hasFunction) {
+        w.put('.');
+        w.put(function.view());
+        w.put(' ');
+    } else {
+        w.put(": ");
+    }
+    w.put(message.view());
+    w.put('\n');
+    const std::size_t used = static_cast<std::size_t>(w.next - line);
 
     {
         // A failed write (a full disk, a closed pipe) is dropped; the next
         // line tries again. The lock keeps one line's write and flush whole.
         Locker<Mutex> hold(m_writeLock);
         if (std::FILE* stream = output.stream) {
-            std::fwrite(line.data(), 1, line.size(), stream);
+            std::fwrite(line, 1, used, stream);
             std::fflush(stream);
             if (std::ferror(stream)) std::clearerr(stream);
         }
     }
-    std::fwrite(line.data() + shortLine, 1, line.size() - shortLine, stdout);
+    std::fwrite(line + shortLine, 1, used - shortLine, stdout);
     if (std::ferror(stdout)) std::clearerr(stdout);
 }
 

@@ -26,11 +26,13 @@ public:
     // The process-wide console, or null before start-up and after tear-down.
     static Console* instance() noexcept;
 
-    // "null", "stdout", "stderr" or a file path, opened anew (truncated).
+    // "null", "stdout", "stderr" or a file path, opened anew: created or
+    // truncated, private to its owner, each line appended at its end.
     // Called during start-up, before other threads log.
     void setOutput(int level, const String& target);
     const String& target(int level) const { return m_outputs[level].target; }
 
+    // Any thread; each line reaches a file whole, under the console's lock.
     void write(int level, const String& module, const String& function, const String& message);
 
     // Fills the operating-system texts; when `write`, logs the host

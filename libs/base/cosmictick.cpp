@@ -11,6 +11,7 @@ namespace trivane {
 class CosmicTickHolder {
 public:
     ~CosmicTickHolder() {
+        m_fast.store(nullptr, std::memory_order_release);
         if (CosmicTick* tick = m_tick.get()) {
             const int32_t others = tick->refCount() - 1;
             if (others > 0)
@@ -18,7 +19,6 @@ public:
                              static_cast<long>(others));
             tick->shutdown();
         }
-        m_fast.store(nullptr, std::memory_order_release);
         m_tick.reset();
     }
 

@@ -1,6 +1,8 @@
 // Files and well-known directories over the platform layer.
 #include "base/file.h"
 
+#include "base/commandline.h"
+
 #include "base/arch/file.h"
 #include "base/arch/host.h"
 #include "base/console.h"
@@ -53,17 +55,6 @@ uint32_t File::readCount() {
     if (count > maximumCount) TRIVANE_THROW(EFile);
     return count;
 }
-
-String File::readString() {
-    const uint32_t count = readCount();
-    String s;
-    if (count == 0) return s;
-    read(s.reserve(count), count);
-    s.setLength(count);
-    return s;
-}
-
-Memory File::readMemory() { return readMemory(readCount()); }
 
 Memory File::readMemory(uint32_t count) {
     Memory m;
@@ -127,7 +118,7 @@ String File::getUserApplicationDataDirectory() {
     return getCurrentDirectory();
 }
 
-String File::getCommandLinePath() { return commandLinePath(sys::commandLine()); }
+String File::getCommandLinePath() { return commandLinePath(processCommandLine()); }
 
 String File::commandLinePath(const String& commandLine) {
     String path = commandLine;

@@ -36,8 +36,7 @@ public:
     void write(const void* bytes, uint32_t count) override;
     // Does nothing unless the file is open for reading; a short read throws.
     void read(void* buffer, uint32_t count) override;
-    String readString() override;
-    Memory readMemory() override;
+    using IReader::readMemory;
     // `count` bytes followed by a NUL that the length leaves out.
     Memory readMemory(uint32_t count);
 
@@ -64,9 +63,11 @@ public:
     // The same, skipping a separator at the very end.
     static String getParentDirectory(const String& directory);
 
-private:
-    uint32_t readCount();
+protected:
+    // Counts above maximumCount throw before any byte is read.
+    uint32_t readCount() override;
 
+private:
     String m_name;
     int m_mode = Closed;
     intptr_t m_handle = -1;

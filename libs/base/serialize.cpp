@@ -24,7 +24,7 @@ uint32_t IReader::readUInt32() {
 bool IReader::readBool() { return readUInt16() != 0; }
 
 String IReader::readString() {
-    const uint32_t count = readUInt32();
+    const uint32_t count = readCount();
     String s;
     if (count == 0) return s;
     read(s.reserve(count), count);
@@ -33,7 +33,7 @@ String IReader::readString() {
 }
 
 Memory IReader::readMemory() {
-    const uint32_t count = readUInt32();
+    const uint32_t count = readCount();
     Memory m;
     if (count == 0) return m;
     read(m.reserve(count), count);

@@ -71,6 +71,11 @@ public:
     virtual String readString();
     virtual Memory readMemory();
     virtual void readObject(ISerialize& object) { object.loadStream(*this); }
+
+protected:
+    // The byte count in front of a String or Memory; a reader may refuse
+    // counts it will not allocate.
+    virtual uint32_t readCount() { return readUInt32(); }
 };
 
 class IWriter {

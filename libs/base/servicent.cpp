@@ -6,9 +6,11 @@
 #include "base/commandline.h"
 #include "base/console.h"
 #include "base/consolecontrol.h"
+#include "base/event.h"
 #include "base/exception.h"
 #include "base/mutex.h"
 #include "base/semaphore.h"
+#include "base/thread.h"
 
 #include <new>
 
@@ -50,10 +52,13 @@ bool isOneOf(const String& argument, std::initializer_list<const char*> options)
 // "main" then "recycle" are stopped and joined, then every counted thread
 // gets `timeoutMs`. False when a counted thread is still running.
 bool endToolkitThreads(int32_t timeoutMs) {
-    // Integration point for the thread registry and the event managers,
-    // which this branch does not have: nothing to stop or wait for yet.
-    (void)timeoutMs;
-    return true;
+    for (EventManager* manager : {EventManager::mainManager(), EventManager::recycleManager()}) {
+        if (!manager) continue;
+        manager->stop();
+        manager->join();
+    }
+    SynchroThread* threads = SynchroThread::instance();
+    return !threads || threads->waitAll(timeoutMs);
 }
 
 }  // namespace

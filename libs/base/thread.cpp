@@ -18,6 +18,9 @@ public:
     Mutex lock;
     bool created = false;
     bool started = false;
+    // Set once the new thread is registered and counted: run() waits for
+    // it, so a thread that run() returned for is always counted.
+    bool announced = false;
     bool finished = false;
     // Set when the Thread is destroyed before its thread began: the body
     // must not run on a destroyed object.
@@ -57,13 +60,14 @@ void Thread::run(bool noWait) {
     if (m_private->created) return;
     m_private->finished = false;
     m_private->cancelled = false;
+    m_private->announced = false;
     if (!sys::threadCreate(m_private->stackSize, &Thread::entry, this)) {
         log(LogError, "Thread", "run", "unable to create the Thread");
         return;
     }
     m_private->created = true;
     if (noWait) return;
-    while (!m_private->started && m_private->created) m_private->startedCondition.wait(m_private->lock);
+    while (!m_private->announced && m_private->created) m_private->startedCondition.wait(m_private->lock);
 }
 
 void Thread::entry(void* self) {
@@ -81,7 +85,6 @@ void Thread::entry(void* self) {
         state->started = true;
         state->finished = false;
         state->id = id;
-        state->startedCondition.notifyAll();
     }
     t_current = thread;
     if (ThreadManager* manager = ThreadManager::instance()) manager->addCurrentThread(id, thread);
@@ -89,6 +92,11 @@ void Thread::entry(void* self) {
         if (SynchroThread* synchro = SynchroThread::instance()) synchro->add();
         if (MapThread* map = MapThread::instance()) map->add(id, LiveThread{thread->m_name, thread});
         t_listedName = &thread->m_name;
+    }
+    {
+        Locker<Mutex> hold(state->lock);
+        state->announced = true;
+        state->startedCondition.notifyAll();
     }
     {
         String name = thread->m_name;
@@ -150,15 +158,20 @@ void Thread::sleep(int32_t timeoutMs, IMutex& mutex) {
 
 String Thread::currentThreadName() {
     if (t_listedName) return *t_listedName;
-    // Kept per thread, tied to the id it was made from.
+    return String::fromUInt64(sys::currentThreadId());
+}
+
+std::string_view Thread::currentThreadLabel() noexcept {
+    if (t_listedName) return t_listedName->view();
     thread_local uint64_t idOfText = 0;
-    thread_local String idText;
+    thread_local char idText[24];
+    thread_local uint32_t idLength = 0;
     const uint64_t id = sys::currentThreadId();
     if (id != idOfText) {
-        idText = String::fromUInt64(id);
+        idLength = static_cast<uint32_t>(std::snprintf(idText, sizeof idText, "%llu", static_cast<unsigned long long>(id)));
         idOfText = id;
     }
-    return idText;
+    return {idText, idLength};
 }
 
 Thread* Thread::currentThread() noexcept { return t_current; }

@@ -5,10 +5,12 @@
 #include "base/dict.h"
 #include "base/gcobject.h"
 #include "base/mutex.h"
+#include "base/runtime.h"
 #include "base/semaphore.h"
 #include "base/string.h"
 
 #include <cstdint>
+#include <string_view>
 
 namespace trivane {
 
@@ -46,6 +48,10 @@ public:
     // The calling thread's name if it is a counted thread of the toolkit,
     // otherwise its numeric id in decimal.
     static String currentThreadName();
+    // The same text without allocating; valid until the calling thread
+    // ends. Kept in storage without destructor, so that it also serves
+    // while the process's static objects are torn down.
+    static std::string_view currentThreadLabel() noexcept;
     // The Thread object of the calling thread, or null when the toolkit did
     // not start it.
     static Thread* currentThread() noexcept;

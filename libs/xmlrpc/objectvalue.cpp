@@ -114,7 +114,7 @@ double readDouble(IReader& reader) {
 
 }  // namespace
 
-ObjectValue* invalidObject() noexcept { return &s_invalid.object; }
+constinit ObjectValue* const detail::s_invalidObject = &s_invalid.object;
 
 ObjectValue* newObjectValue(int32_t type) {
     switch (type) {
@@ -583,30 +583,42 @@ void StructValue::writeXml(XmlWriter& out) const {
 bool StructValue::readXml(XmlReader& reader, uint32_t& pos) {
     Nesting nesting(reader);
     if (!nesting) return false;
+    std::vector<DictItem<String, Value>>& stack = reader.memberStack();
+    const size_t base = stack.size();
     uint32_t p = pos;
-    std::vector<DictItem<String, Value>> read;
     while (reader.skipPrefix("<member>", p)) {
         DictItem<String, Value> member;
         if (reader.nameBetween(p, member.key)) member.key = xmlUnescape(member.key);
-        if (!member.value.read(reader, p)) return false;
-        read.push_back(std::move(member));
+        if (!member.value.read(reader, p)) {
+            stack.resize(base);
+            return false;
+        }
+        stack.push_back(std::move(member));
         reader.skipPrefix("</member>", p);
     }
     // Sorting once keeps a large struct linear in reading; of members with
     // the same name the last one read wins.
-    std::stable_sort(read.begin(), read.end(),
-                     [](const DictItem<String, Value>& a, const DictItem<String, Value>& b) { return a.key < b.key; });
+    auto* read = stack.data() + base;
+    const size_t count = stack.size() - base;
+    auto byName = [](const DictItem<String, Value>& a, const DictItem<String, Value>& b) { return a.key < b.key; };
+    if (count <= 16) {
+        for (size_t i = 1; i < count; ++i)
+            for (size_t j = i; j > 0 && byName(read[j], read[j - 1]); --j) std::swap(read[j], read[j - 1]);
+    } else {
+        std::stable_sort(read, read + count, byName);
+    }
     uint32_t unique = 0;
-    for (size_t i = 0; i < read.size(); ++i) {
-        if (i + 1 < read.size() && read[i].key == read[i + 1].key) continue;
-        if (unique != i) read[unique] = std::move(read[i]);
+    for (size_t i = 0; i < count; ++i) {
+        if (i + 1 < count && read[i].key == read[i + 1].key) continue;
+        if (unique != i) std::swap(read[unique], read[i]);
         ++unique;
     }
     if (m_members.isEmpty()) {
-        m_members.assignSorted(read.data(), unique);
+        m_members.assignSorted(read, unique);
     } else {
         for (uint32_t i = 0; i < unique; ++i) member(read[i].key) = read[i].value;
     }
+    stack.resize(base);
     pos = p;
     return true;
 }

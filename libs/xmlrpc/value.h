@@ -10,6 +10,7 @@
 #include "base/string.h"
 
 #include <cstdint>
+#include <utility>
 
 namespace trivane::xmlrpc {
 
@@ -108,8 +109,11 @@ private:
     int32_t m_type;
 };
 
+namespace detail {
+extern ObjectValue* const s_invalidObject;
+}
 // The shared invalid object: never destroyed, every unset handle designates it.
-ObjectValue* invalidObject() noexcept;
+inline ObjectValue* invalidObject() noexcept { return detail::s_invalidObject; }
 
 // A handle; never null. One handle is used by one thread at a time.
 class Value : public ISerialize {
@@ -216,15 +220,40 @@ private:
     friend class ObjectValue;
     explicit Value(ObjectValue* object) noexcept : m_object(object) {}
 
-    // Swaps without touching reference counts.
-    struct Handle : gc::Pointer<ObjectValue> {
-        using gc::Pointer<ObjectValue>::Pointer;
-        using gc::Pointer<ObjectValue>::operator=;
-        void swapWith(Handle& other) noexcept {
-            gc::Pointer<ObjectValue> mine = std::move(*this);
-            *static_cast<gc::Pointer<ObjectValue>*>(this) = std::move(other);
-            *static_cast<gc::Pointer<ObjectValue>*>(&other) = std::move(mine);
+    // One counted reference to the designated object. The invalid object
+    // lives for the whole process and is never counted: unset handles,
+    // which every array growth makes by the hundred, then cost no atomic
+    // operation on a line that all threads share.
+    class Handle {
+    public:
+        Handle(ObjectValue* object) noexcept : m_pointer(object) { retain(object); }
+        Handle(const Handle& other) noexcept : m_pointer(other.m_pointer) { retain(m_pointer); }
+        Handle(Handle&& other) noexcept : m_pointer(other.m_pointer) { other.m_pointer = invalidObject(); }
+        ~Handle() { drop(m_pointer); }
+        Handle& operator=(ObjectValue* object) noexcept {
+            if (object != m_pointer) {
+                retain(object);
+                ObjectValue* old = m_pointer;
+                m_pointer = object;
+                drop(old);
+            }
+            return *this;
         }
+        Handle& operator=(const Handle& other) noexcept { return *this = other.m_pointer; }
+        void swapWith(Handle& other) noexcept { std::swap(m_pointer, other.m_pointer); }
+        ObjectValue* get() const noexcept { return m_pointer; }
+        ObjectValue* operator->() const noexcept { return m_pointer; }
+        ObjectValue& operator*() const noexcept { return *m_pointer; }
+        friend bool operator==(const Handle& a, const Handle& b) noexcept { return a.m_pointer == b.m_pointer; }
+
+    private:
+        static void retain(ObjectValue* object) noexcept {
+            if (object != invalidObject()) object->acquire();
+        }
+        static void drop(ObjectValue* object) noexcept {
+            if (object != invalidObject() && object->releaseRef()) object->onLastRelease();
+        }
+        ObjectValue* m_pointer;
     };
     Handle m_object;
 };

@@ -41,7 +41,7 @@ uint32_t firstEscaped(const String& text, uint32_t from) noexcept {
     return npos;
 }
 
-const char s_alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+constexpr char s_alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
 constexpr auto s_sextets = [] {
     std::array<uint8_t, 256> table{};

@@ -2,12 +2,14 @@
 // document in place, and the response envelopes.
 #pragma once
 
+#include "base/dict.h"
 #include "base/memory.h"
 #include "base/string.h"
 #include "xmlrpc/value.h"
 
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
 namespace trivane::xmlrpc {
 
@@ -43,6 +45,7 @@ String faultResponseXml(const Value& fault);
 class XmlWriter {
 public:
     void put(const char* bytes, uint32_t length) {
+        if (length == 0) return;
         if (length > m_room) makeRoom(length);
         std::memcpy(m_text.reserve(length), bytes, length);
         m_text.setLength(m_text.length() + length);
@@ -102,6 +105,11 @@ public:
     void leave() noexcept { --m_depth; }
     bool tooDeep() const noexcept { return m_tooDeep; }
 
+    // Scratch room for the members of the structs being read: each struct
+    // reads its members after those of the structs around it, and gives
+    // the room back when it is done.
+    std::vector<DictItem<String, Value>>& memberStack() noexcept { return m_members; }
+
 private:
     // What one literal's last search found: no occurrence starts in
     // [from, hit), and one starts at hit (npos: none up to the end).
@@ -119,6 +127,7 @@ private:
     const String& m_text;
     uint32_t m_depth = 0;
     bool m_tooDeep = false;
+    std::vector<DictItem<String, Value>> m_members;
     Search m_open{"<", 1};
     Search m_close{">", 1};
     Search m_valueEnd{"</value>", 8};

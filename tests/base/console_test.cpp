@@ -61,6 +61,18 @@ TEST_F(ConsoleTest, LinesWithAndWithoutAFunctionName) {
     }
 }
 
+TEST_F(ConsoleTest, ALongLineIsWrittenWhole) {
+    const std::string file = path("long.txt");
+    console().setOutput(LogTrace, tv(file));
+    const std::string message = std::string(5000, 'm') + "\nsecond part";
+    testing::internal::CaptureStdout();
+    log(LogTrace, "M", "f", tv(message));
+    const std::string out = testing::internal::GetCapturedStdout();
+    const std::string text = testutil::readAll(file);
+    EXPECT_TRUE(std::regex_match(text, std::regex(std::string("^") + stampPattern + R"(\[\d+\] TRACE M\.f m{5000}\nsecond part\n$)")));
+    EXPECT_EQ(out.substr(out.find(' ')), text.substr(text.find(' ', 9)));
+}
+
 TEST_F(ConsoleTest, ALevelSetToNullWritesOnlyTheShortLineOnStandardOutput) {
     const std::string file = path("null.txt");
     console().setOutput(LogDebug, tv(file));

@@ -1,6 +1,8 @@
 // Values: kind changes of the invalid value, containers, conversions,
-// equality, emptiness and the serialised form.
+// equality, emptiness, the serialised form and the standard faults.
 #include "xmlrpc/objectvalue.h"
+
+#include "xmlrpc/faults.h"
 
 #include "base/exception.h"
 
@@ -356,6 +358,29 @@ TEST(ValueTest, UnknownKindCodeLeavesTheHandleInvalid) {
     Value v(1);
     v.loadStream(archive);
     EXPECT_FALSE(v.isValid());
+}
+
+}  // namespace
+
+namespace {
+
+TEST(FaultsTest, TheStandardTableInXml) {
+    struct Case {
+        const Value& fault;
+        const char* text;
+    } cases[] = {
+        {faultUnknownMethod, "1: unknown method name"}, {faultNetworkTimeout, "2: network timeout"},
+        {faultBadParameter, "3: bad parameter"},        {faultBadConfiguration, "4: bad configuration"},
+        {faultNotFound, "5: not found"},                {faultInternalError, "6: internal error"},
+        {faultNoGateway, "7: no gateway"},              {faultGatewayNotConnected, "8: gateway not connected"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_TRUE(c.fault.isFault());
+        EXPECT_EQ(str(c.fault.asString()), c.text);
+    }
+    EXPECT_EQ(xml(faultBadParameter),
+              "<value><struct><member><name>faultCode</name><value><i4>3</i4></value></member>"
+              "<member><name>faultString</name><value>bad parameter</value></member></struct></value>");
 }
 
 }  // namespace

@@ -35,10 +35,6 @@ ProcessorInfo processorInfo();
 // The account name of the effective user; false when it has none.
 bool userName(String& name);
 
-// The whole command line, each argument quoted as the program loader of
-// the Windows build would need it, joined by blanks.
-String commandLine();
-
 // False when the system cannot tell.
 bool currentDirectory(String& path);
 bool profileDirectory(String& path);

@@ -1,5 +1,7 @@
-// Clocks on POSIX.
+// Clocks and the calendar on POSIX.
 #include "base/clock.h"
+
+#include "base/arch/clock.h"
 
 #include <cerrno>
 #include <ctime>
@@ -25,8 +27,6 @@ void sleepMilliseconds(uint32_t ms) noexcept {
 }
 
 }  // namespace trivane
-
-#include "base/arch/clock.h"
 
 namespace trivane::sys {
 

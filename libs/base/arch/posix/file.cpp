@@ -1,6 +1,8 @@
 // Files and directories on POSIX.
 #include "base/arch/file.h"
 
+#include "base/arch/posix/syserror.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,30 +13,9 @@ namespace trivane::sys {
 
 namespace {
 
-// The few Windows error numbers file operations report. An errno without
-// one is reported with the Windows "customer" bit (0x20000000) set, so it
-// never reads as a real Windows error.
-uint32_t windowsError(int error) noexcept {
-    switch (error) {
-    case ENOENT: return 2;        // ERROR_FILE_NOT_FOUND
-    case ENOTDIR: return 3;       // ERROR_PATH_NOT_FOUND
-    case EMFILE: return 4;        // ERROR_TOO_MANY_OPEN_FILES
-    case EACCES:
-    case EPERM:
-    case EISDIR: return 5;        // ERROR_ACCESS_DENIED
-    case EBADF: return 6;         // ERROR_INVALID_HANDLE
-    case ENOMEM: return 8;        // ERROR_NOT_ENOUGH_MEMORY
-    case EROFS: return 19;        // ERROR_WRITE_PROTECT
-    case EINVAL: return 87;       // ERROR_INVALID_PARAMETER
-    case EPIPE: return 109;       // ERROR_BROKEN_PIPE
-    case ENOSPC:
-    case EDQUOT: return 112;      // ERROR_DISK_FULL
-    case EEXIST: return 183;      // ERROR_ALREADY_EXISTS
-    case ENAMETOOLONG: return 206;  // ERROR_FILENAME_EXCED_RANGE
-    case EIO: return 1117;        // ERROR_IO_DEVICE
-    case ELOOP: return 1921;      // ERROR_CANT_RESOLVE_FILENAME
-    default: return 0x20000000u | static_cast<uint32_t>(error);
-    }
+// Creating what exists is "already exists" (183) for files and directories.
+uint32_t fileError(int error) noexcept {
+    return error == EEXIST ? 183u : static_cast<uint32_t>(sys::windowsError(error));
 }
 
 int fd(FileHandle file) noexcept { return static_cast<int>(file); }
@@ -45,7 +26,7 @@ String nativePath(const String& path) { return path.replace('\\', '/'); }
 
 FileHandle fileOpen(const String& path, bool read, bool write, Disposition disposition, uint32_t& error) noexcept {
     if (!read && !write) {
-        error = windowsError(EINVAL);
+        error = fileError(EINVAL);
         return invalidFile;
     }
     int flags = (read && write) ? O_RDWR : write ? O_WRONLY : O_RDONLY;
@@ -58,7 +39,7 @@ FileHandle fileOpen(const String& path, bool read, bool write, Disposition dispo
         result = ::open(name.cStr(), flags, 0600);
     } while (result < 0 && errno == EINTR);
     if (result < 0) {
-        error = windowsError(errno);
+        error = fileError(errno);
         return invalidFile;
     }
     return result;
@@ -72,7 +53,7 @@ bool fileWrite(FileHandle file, const void* bytes, uint32_t count, uint32_t& err
         const ssize_t n = ::write(fd(file), next, count);
         if (n < 0) {
             if (errno == EINTR) continue;
-            error = windowsError(errno);
+            error = fileError(errno);
             return false;
         }
         next += n;

@@ -32,29 +32,6 @@ bool fromEnvironment(const char* variable, String& value) {
     return true;
 }
 
-// The Windows rules for one argument: quoted when it holds a blank or a
-// quote (or is empty), backslashes doubled only before a quote.
-void appendQuoted(std::string& line, const std::string& argument) {
-    if (!argument.empty() && argument.find_first_of(" \t\"") == std::string::npos) {
-        line += argument;
-        return;
-    }
-    line += '"';
-    std::size_t backslashes = 0;
-    for (char c : argument) {
-        if (c == '\\') {
-            ++backslashes;
-            continue;
-        }
-        if (c == '"') line.append(backslashes * 2 + 1, '\\');
-        else line.append(backslashes, '\\');
-        backslashes = 0;
-        line += c;
-    }
-    line.append(backslashes * 2, '\\');
-    line += '"';
-}
-
 }  // namespace
 
 void ignoreBrokenPipe() noexcept { signal(SIGPIPE, SIG_IGN); }
@@ -107,25 +84,6 @@ bool userName(String& name) {
     if (!own || !own->pw_name) return false;
     name = copyOf(own->pw_name);
     return true;
-}
-
-String commandLine() {
-    std::string arguments, line;
-    const int fd = open("/proc/self/cmdline", O_RDONLY | O_CLOEXEC);
-    if (fd >= 0) {
-        char chunk[4096];
-        ssize_t n;
-        while ((n = read(fd, chunk, sizeof chunk)) > 0) arguments.append(chunk, static_cast<std::size_t>(n));
-        close(fd);
-    }
-    for (std::size_t begin = 0; begin < arguments.size();) {
-        std::size_t end = arguments.find('\0', begin);
-        if (end == std::string::npos) end = arguments.size();
-        if (!line.empty()) line += ' ';
-        appendQuoted(line, arguments.substr(begin, end - begin));
-        begin = end + 1;
-    }
-    return String(line.c_str());
 }
 
 bool currentDirectory(String& path) {

@@ -10,9 +10,35 @@
 #include <cstdlib>
 #include <ctime>
 
+#if defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define TRIVANE_TSAN 1
+#endif
+#endif
+#if defined(__SANITIZE_THREAD__)
+#define TRIVANE_TSAN 1
+#endif
+
+#ifdef TRIVANE_TSAN
+#include <sanitizer/tsan_interface.h>
+#endif
+
 namespace trivane::sys {
 
 namespace {
+
+// The thread sanitizer does not see the ordering of a post and a timed
+// wait (sem_clockwait): tell it.
+#ifdef TRIVANE_TSAN
+void releaseFor(NativeSemaphore& s) { __tsan_release(&s); }
+bool acquiredFrom(NativeSemaphore& s) {
+    __tsan_acquire(&s);
+    return true;
+}
+#else
+void releaseFor(NativeSemaphore&) {}
+bool acquiredFrom(NativeSemaphore&) { return true; }
+#endif
 
 pthread_mutex_t* native(NativeMutex& m) { return reinterpret_cast<pthread_mutex_t*>(m.storage); }
 sem_t* native(NativeSemaphore& s) { return reinterpret_cast<sem_t*>(s.storage); }
@@ -49,6 +75,7 @@ void semaphoreInit(NativeSemaphore& s, int32_t initial) {
 void semaphoreDestroy(NativeSemaphore& s) { sem_destroy(native(s)); }
 
 void semaphorePost(NativeSemaphore& s, int32_t count) {
+    releaseFor(s);
     for (int32_t i = 0; i < count; ++i) {
         if (sem_post(native(s)) != 0) break;  // EOVERFLOW at the maximum count
     }
@@ -59,7 +86,7 @@ bool semaphoreWait(NativeSemaphore& s, int32_t timeoutMs) {
         while (sem_wait(native(s)) != 0) {
             if (errno != EINTR) return false;
         }
-        return true;
+        return acquiredFrom(s);
     }
     timespec deadline;
     clock_gettime(CLOCK_MONOTONIC, &deadline);
@@ -72,7 +99,7 @@ bool semaphoreWait(NativeSemaphore& s, int32_t timeoutMs) {
     while (sem_clockwait(native(s), CLOCK_MONOTONIC, &deadline) != 0) {
         if (errno != EINTR) return false;
     }
-    return true;
+    return acquiredFrom(s);
 }
 
 void yieldProcessor() { sched_yield(); }

@@ -35,7 +35,7 @@ constexpr ErrorPair s_errors[] = {
     {ENOENT, 2},       {ENOTDIR, 3},      {EMFILE, 4},      {ENFILE, 4},        {EACCES, 5},
     {EPERM, 5},        {EISDIR, 5},       {EBADF, 6},       {ENOMEM, 8},        {EXDEV, 17},
     {EROFS, 19},       {ENOSYS, 50},      {EOPNOTSUPP, 50}, {EEXIST, 80},       {EINVAL, 87},
-    {EPIPE, 109},      {ECONNRESET, 109}, {ENOSPC, 112},    {ENOTEMPTY, 145},   {EBUSY, 170},
+    {EPIPE, 109},      {ECONNRESET, 109}, {ENOSPC, 112},    {EDQUOT, 112},    {ENOTEMPTY, 145},   {EBUSY, 170},
     {ENOEXEC, 193},    {ENAMETOOLONG, 206}, {ECONNREFUSED, 231}, {EAGAIN, 232}, {ENOTCONN, 233},
     {EINTR, 995},      {EIO, 1117},       {ETIMEDOUT, 1460}, {ELOOP, 1921},
 };
