@@ -108,7 +108,9 @@ int main(int argc, char** argv) {
         elements.append(value);
     }
     // The toolkit's own log lines would mix with the result on standard output.
-    for (int level = 0; level < Console::levels; ++level) Console::instance()->setOutput(level, "null"_s);
+    Console* console = Console::instance();
+    console->setStandardOutputCopy(false);
+    for (int level = 0; level < Console::levels; ++level) console->setOutput(level, "null"_s);
 
     const xmlrpc::Value params(elements);
     const xmlrpc::Value result = tcp.isEmpty() ? xmlrpc::NamedPipeClient(pipe).execute(method, params, timeoutMs)
