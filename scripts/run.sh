@@ -6,14 +6,15 @@
 # Extra arguments are passed on to the daemon.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-cmake -S . -B build -G Ninja >/dev/null
-cmake --build build --target admindaemon xmlrpccall scmctl
 if [ "$(id -u)" -eq 0 ]; then
-  # The registry file naming OpenVPN, as the product's installer records it.
+  # Packages, and the registry file naming OpenVPN as the product's
+  # installer records it.
   scripts/setup.sh
   # The service database "manageService" opens, private to root as the daemon requires.
   install -d -o root -g root -m 0755 "${TRIVANE_SCM_DIR:-/var/lib/trivane/scm}"
 else
-  echo "run: not root: the daemon runs, but cannot start VPNs or services for others" >&2
+  echo "run: not root: the daemon runs, but cannot create its default pipe directory or start VPNs" >&2
 fi
+cmake -S . -B build -G Ninja >/dev/null
+cmake --build build --target admindaemon xmlrpccall scmctl
 exec build/apps/admindaemon/admindaemon -c "$@"
