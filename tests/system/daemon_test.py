@@ -365,6 +365,27 @@ class ConsoleModeTest(unittest.TestCase):
                 self.assertEqual(d.stop(), 1)
 
 
+    def test_a_work_call_that_keeps_failing_does_not_spin(self):
+        import resource
+        d = Daemon(self)
+        d.start()
+        # Descriptors exhausted: every accept fails for as long as clients wait.
+        used = len(os.listdir("/proc/%d/fd" % d.process.pid))
+        resource.prlimit(d.process.pid, resource.RLIMIT_NOFILE, (used, used))
+        clients = [socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) for _ in range(3)]
+        for c in clients:
+            c.connect(d.socket)
+        self.assertTrue(d.wait_trace(" -> service:"), d.trace())
+        time.sleep(4)
+        failures = d.trace().count("TRACE Exception.catch ")
+        self.assertLessEqual(failures, 4, d.trace())
+        began = time.monotonic()
+        self.assertEqual(d.stop(), 1)
+        self.assertLess(time.monotonic() - began, 3.5)
+        for c in clients:
+            c.close()
+
+
 class CommandLineTest(unittest.TestCase):
     def test_no_argument_or_one_outside_the_table_is_service_mode_outside_a_service(self):
         for args in ([], ["-x"], ["c"], ["-C"]):
@@ -758,6 +779,19 @@ class ManageServiceTest(unittest.TestCase):
                 params = (name,) if command is None else (name, command)
                 self.assertEqual(d.call("manageService", *params), EMPTY)
                 self.assertEqual(self.lines(d)[before:], expected)
+
+    def test_a_stop_during_a_call_waits_for_the_call_and_exits_cleanly(self):
+        d = Daemon(self)
+        self.add_service(d, "velnor agent")
+        d.start()
+        self.assertEqual(d.call("manageService", "velnor agent", "start"), EMPTY)
+        answers = []
+        caller = threading.Thread(target=lambda: answers.append(d.call("manageService", "velnor agent", "stop")))
+        caller.start()
+        self.assertTrue(d.wait_trace("execute velnor agent command:stop"))
+        self.assertEqual(d.stop(), 1)
+        caller.join()
+        self.assertIn("DoStopSvc Service stopped successfully", d.trace())
 
     def test_names_outside_the_suite_are_bad_parameter(self):
         d = Daemon(self)
