@@ -61,9 +61,7 @@ xmlrpc::Value RpcStopVpn::execute(const xmlrpc::Value& params) {
         TRIVANE_LOG_CAUGHT(e);
         delayMs = 0;
     }
-    // A negative delay would wait without end, a huge one for weeks.
-    if (delayMs < 0) delayMs = 0;
-    if (delayMs > maxDelayMs) delayMs = maxDelayMs;
+    delayMs = effectiveDelay(delayMs);
 
     gc::Pointer<StopVpnThread> thread;
     {

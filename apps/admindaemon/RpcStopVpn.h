@@ -45,6 +45,12 @@ public:
     explicit RpcStopVpn(AdminDaemonDatas* datas) : xmlrpc::ServerMethod("stopVpn"_s), m_datas(datas) {}
     const char* className() const noexcept override { return "RpcStopVpn"; }
 
+    // The delay a stop thread sleeps for the one asked: a negative one
+    // (which would sleep without end) is 0, a longer one maxDelayMs.
+    static int64_t effectiveDelay(int64_t askedMs) noexcept {
+        return askedMs < 0 ? 0 : (askedMs > maxDelayMs ? maxDelayMs : askedMs);
+    }
+
     using xmlrpc::ServerMethod::execute;
     // Parameters: session (string), delay in ms (int). Answers at once: the
     // empty value, or "internal error" when too many stops are pending.

@@ -139,6 +139,12 @@ TEST(StopVpnTest, ManyCallsOnManyThreadsLeaveNothingBehind) {
     for (Process& p : started) p.terminate();
 }
 
+TEST(StopVpnTest, DelaysAreKeptBetweenNothingAndAMinute) {
+    const int64_t cases[][2] = {{-1, 0}, {INT32_MIN, 0}, {0, 0}, {10000, 10000}, {60000, 60000}, {60001, 60000},
+                                {INT32_MAX, 60000}};
+    for (const auto& c : cases) EXPECT_EQ(RpcStopVpn::effectiveDelay(c[0]), c[1]) << c[0];
+}
+
 TEST(ManageServiceTest, OnlyTheSuitesServicesAreManaged) {
     struct Case {
         const char* name;

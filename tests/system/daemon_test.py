@@ -613,6 +613,17 @@ class StartVpnTest(unittest.TestCase):
                 self.assertFalse(os.path.exists(os.path.dirname(target) + "/velnor.ovpn"))
                 self.assertEqual(d.records(), {})
 
+    def test_a_file_that_cannot_be_written_is_bad_configuration_and_starts_nothing(self):
+        for name in ("velnor.ovpn", "client.key"):
+            with self.subTest(name=name):
+                d = Daemon(self)
+                os.makedirs(d.vpn_dir() + "/" + name, 0o700)
+                d.start()
+                self.assertEqual(fault_code(d.start_vpn("A")), 4)
+                self.assertIn("can not write VPN conf in " + d.vpn_dir() + "/", d.trace())
+                time.sleep(0.2)
+                self.assertEqual(d.records(), {})
+
     def test_another_uid_gets_a_directory_of_its_own(self):
         d = Daemon(self)
         d.start()
@@ -734,13 +745,11 @@ class StopVpnTest(unittest.TestCase):
 
 
 class ManageServiceTest(unittest.TestCase):
-    def add_service(self, d, name, trusted=True):
+    def add_service(self, d, name):
         path = d.path("scm", name.lower() + ".service")
         with open(path, "w") as f:
             f.write("name=%s\ndisplay=%s\nbinary=/bin/sleep 300\nstart=3\n" % (name, name))
         os.chmod(path, 0o644)
-        if not trusted:
-            os.chown(path, NOBODY, NOBODY)
 
     def lines(self, d):
         return [line.split(" TRACE RpcManageService.", 1)[1] for line in d.trace().splitlines()
@@ -802,11 +811,17 @@ class ManageServiceTest(unittest.TestCase):
                 self.assertIn("execute unmanaged service:" + name + "\n", d.trace())
 
     def test_an_untrusted_service_file_cannot_be_opened(self):
-        d = Daemon(self)
-        self.add_service(d, "velnor agent", trusted=False)
-        d.start()
-        self.assertEqual(d.call("manageService", "velnor agent", "start"), EMPTY)
-        self.assertEqual(self.lines(d)[-1], "DoStartSvc OpenService failed (5)")
+        path = lambda d: d.path("scm", "velnor agent.service")
+        for spoil in (lambda d: os.chown(path(d), NOBODY, NOBODY), lambda d: os.chmod(path(d), 0o664)):
+            d = Daemon(self)
+            self.add_service(d, "velnor agent")
+            spoil(d)
+            d.start()
+            for command, function in (("start", "DoStartSvc"), ("stop", "DoStopSvc")):
+                self.assertEqual(d.call("manageService", "velnor agent", command), EMPTY)
+                self.assertEqual(self.lines(d)[-1], function + " OpenService failed (5)")
+            time.sleep(0.2)
+            self.assertEqual(d.started_processes(), [])
 
 
 class RealOpenVpnTest(unittest.TestCase):
