@@ -30,7 +30,7 @@ TUNNEL_DATA = os.path.join(HERE, "..", "tunnel", "data")
 # A stand-in for OpenVPN: records its arguments, then waits to be killed.
 # Shell built-ins only, so that killing it leaves no other process behind.
 STANDIN = """#!/bin/sh
-for a in "$@"; do printf '%s\\n' "$a"; done > "$STANDIN_RECORDS/$$.args"
+{ for a in "$@"; do printf '%s\\n' "$a"; done; echo .; } > "$STANDIN_RECORDS/$$.args"
 exec sleep 300
 """
 
@@ -227,8 +227,9 @@ class Daemon:
             if name.endswith(".args"):
                 with open(self.path("records", name)) as f:
                     text = f.read()
-                if text.endswith("\n"):  # written whole
-                    found[int(name[:-5])] = text.splitlines()
+                lines = text.splitlines()
+                if text.endswith("\n") and lines[-1] == ".":  # written whole
+                    found[int(name[:-5])] = lines[:-1]
         return found
 
     def wait_records(self, count):
