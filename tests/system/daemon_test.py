@@ -315,7 +315,7 @@ class ConsoleModeTest(unittest.TestCase):
             self.assertIn(text, trace)
         began = time.monotonic()
         self.assertEqual(d.stop(), 1)
-        self.assertLess(time.monotonic() - began, 3.5)
+        self.assertLess(time.monotonic() - began, 4.5)
 
     def test_two_starts_in_one_second_share_one_trace_file_and_a_present_directory_is_silent(self):
         for attempt in range(5):
@@ -397,7 +397,7 @@ class ConsoleModeTest(unittest.TestCase):
         self.assertLessEqual(failures, 4, d.trace())
         began = time.monotonic()
         self.assertEqual(d.stop(), 1)
-        self.assertLess(time.monotonic() - began, 3.5)
+        self.assertLess(time.monotonic() - began, 4.5)
         for c in clients:
             c.close()
 
@@ -701,7 +701,7 @@ class StopVpnTest(unittest.TestCase):
         pid = d.started(d.start_vpn("A"), set())
         began = time.monotonic()
         self.assertEqual(d.call("stopVpn", "A", 1500), EMPTY)
-        self.assertLess(time.monotonic() - began, 1.0)
+        self.assertLess(time.monotonic() - began, 1.4)
         time.sleep(0.8)
         self.assertTrue(alive(pid))
         self.assertTrue(wait_for(lambda: not alive(pid), 5))
@@ -746,7 +746,7 @@ class StopVpnTest(unittest.TestCase):
         self.assertTrue(alive(pid))
         began = time.monotonic()
         self.assertEqual(d.stop(), 1)
-        self.assertLess(time.monotonic() - began, 4)
+        self.assertLess(time.monotonic() - began, 5)
         self.assertFalse(alive(pid), "stopping the daemon terminates the recorded VPN")
         self.assertNotIn("all threads are not terminated", d.trace())
 
