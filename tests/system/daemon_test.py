@@ -253,6 +253,18 @@ class Daemon:
                 pass
         return found
 
+    def kill_started(self):
+        """Kills what started_processes() finds; True once it finds none. A
+        process that is between programs may not show its environment, so
+        callers repeat this."""
+        pids = self.started_processes()
+        for pid in pids:
+            try:
+                os.kill(pid, signal.SIGKILL)
+            except OSError:
+                pass
+        return not pids
+
     def describe(self, pids):
         text = ""
         for pid in pids:
@@ -267,11 +279,7 @@ class Daemon:
         if self.process and self.process.poll() is None:
             self.process.kill()
             self.process.wait()
-        for pid in self.started_processes():
-            try:
-                os.kill(pid, signal.SIGKILL)
-            except OSError:
-                pass
+        wait_for(self.kill_started, 2)
         shutil.rmtree(self.root, ignore_errors=True)
 
     def start_vpn(self, session, remote="10.1.2.3:1194", options="udp", bypass1="", bypass2=""):
@@ -685,9 +693,7 @@ class StartVpnTest(unittest.TestCase):
             d.call("stopVpn", "nobody", 0)
         # The VPNs left running by a session change end; the next start
         # reaps them, and the last one is stopped.
-        for pid in d.started_processes():
-            os.kill(pid, signal.SIGKILL)
-        self.assertTrue(wait_for(lambda: not d.started_processes()), d.describe(d.started_processes()))
+        self.assertTrue(wait_for(d.kill_started), d.describe(d.started_processes()))
         d.start_vpn("C")
         d.call("stopVpn", "", 0)
         self.assertTrue(d.wait_trace(" stopped VPN\n"))
