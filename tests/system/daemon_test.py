@@ -419,6 +419,18 @@ class CommandLineTest(unittest.TestCase):
                 self.assertIn("can not start service: the process could not connect to the service controller!\n", out)
                 self.assertIn("can not start service!\n", out)
 
+    def test_every_console_option_runs_in_the_foreground(self):
+        daemons = {option: Daemon(self) for option in ("-t", "-g", "-f", "-v", "-c", "-in")}
+        for option, d in daemons.items():
+            d.start(option)
+        for option, d in daemons.items():
+            with self.subTest(option=option):
+                self.assertEqual(fault_code(d.call("noSuchMethod")), 1)
+                d.process.send_signal(signal.SIGINT)
+        for option, d in daemons.items():
+            with self.subTest(option=option):
+                self.assertEqual(d.process.wait(10), 1)
+
     def service_file(self, d):
         return d.path("scm", "velnor admin daemon.service")
 
