@@ -325,6 +325,16 @@ class ConsoleModeTest(unittest.TestCase):
         self.assertEqual(d.stop(), 1)
         self.assertLess(time.monotonic() - began, 4.5)
 
+    def test_each_console_control_signal_stops_it(self):
+        daemons = {sig: Daemon(self) for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT)}
+        for d in daemons.values():
+            d.start()
+        for sig, d in daemons.items():
+            d.process.send_signal(sig)
+        for sig, d in daemons.items():
+            with self.subTest(signal=sig.name):
+                self.assertEqual(d.process.wait(10), 1)
+
     def test_two_starts_in_one_second_share_one_trace_file_and_a_present_directory_is_silent(self):
         for attempt in range(5):
             a, b = Daemon(self), Daemon(self)
