@@ -60,7 +60,11 @@ void OvpnManagementClient::reset() {
 }
 
 void OvpnManagementClient::connect(uint32_t timeoutMs) {
-    const SocketAddress address(m_configuration.managedHost());
+    connect(m_configuration.managedHost(), timeoutMs);
+}
+
+void OvpnManagementClient::connect(const String& text, uint32_t timeoutMs) {
+    const SocketAddress address(text);
     gc::Pointer<IO> stream = createIO(IOClientSide, ProtocolTcp);
     stream->create();
     stream->connect(address, timeoutMs, NoMutex::instance(), String());

@@ -55,6 +55,8 @@ public:
     // ESocket (or ESocketIO) when the address is unusable or nobody answers
     // within `timeoutMs`.
     void connect(uint32_t timeoutMs);
+    // The same to another host:port.
+    void connect(const String& address, uint32_t timeoutMs);
     // Any stream; used by one thread at a time, the client's own once started.
     void setStream(const gc::Pointer<IO>& stream);
     // False, and nothing kept, when either text holds CR or LF: a line break
