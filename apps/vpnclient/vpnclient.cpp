@@ -4,6 +4,8 @@
 // Ctrl+C or failure has OpenVPN terminate and the daemon stop the VPN.
 #include "base/console.h"
 #include "base/consolecontrol.h"
+#include "base/event.h"
+#include "base/semaphore.h"
 #include "base/exception.h"
 #include "base/thread.h"
 #include "tunnel/ovpnmanagementclient.h"
@@ -145,6 +147,33 @@ public:
     void onStopped() override { print("stopped"); }
 };
 
+// Posted behind the released client: once it runs, the recycle thread has
+// destroyed the client.
+class Drained : public Event {
+public:
+    explicit Drained(Semaphore& done) : m_done(done) {}
+    void run() override { m_done.post(); }
+    const char* className() const noexcept override { return "Drained"; }
+
+private:
+    Semaphore& m_done;
+};
+
+// The process's end would drop what the recycle thread has not run yet.
+void waitForRecycling() {
+    EventManager* recycle = EventManager::recycleManager();
+    if (!recycle || recycle->isStopped()) return;
+    Semaphore done;
+    Drained* drained = new Drained(done);
+    try {
+        if (recycle->post("drained", drained)) done.wait(20000);
+    } catch (const Exception& e) {
+        // A full queue leaves the event with the caller.
+        TRIVANE_LOG_CAUGHT(e);
+        delete drained;
+    }
+}
+
 std::atomic<bool> s_interrupted{false};
 
 bool onControl(uint32_t) {
@@ -224,11 +253,13 @@ int main(int argc, char** argv) {
     console->setEcho(false);
     for (int level = 0; level < Console::levels; ++level)
         console->setOutput(level, options.log.empty() ? "null"_s : text(options.log));
+    int status = 1;
     try {
-        return run(options, text(password));
+        status = run(options, text(password));
     } catch (const Exception& e) {
         String message = e.text();
         std::fprintf(stderr, "vpnclient: %s\n", message.cStr());
-        return 1;
     }
+    waitForRecycling();
+    return status;
 }
