@@ -68,6 +68,8 @@ void OvpnManagementClient::connect(const String& text, uint32_t timeoutMs) {
     gc::Pointer<IO> stream = createIO(IOClientSide, ProtocolTcp);
     stream->create();
     stream->connect(address, timeoutMs, NoMutex::instance(), String());
+    stream->setReadTimeout(lineTimeoutMs);
+    stream->setWriteTimeout(lineTimeoutMs);
     setStream(stream);
 }
 

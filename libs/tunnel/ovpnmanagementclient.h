@@ -42,6 +42,10 @@ public:
     static constexpr uint32_t maxLineLength = 1048576;
     static constexpr int32_t stopDelayMs = 10000;
     static constexpr uint32_t stopTimeoutMs = 5000;
+    // How long a line that has begun, or a command being sent, may take on
+    // a stream made by connect(): a stalled peer must not keep the thread
+    // from noticing a stop.
+    static constexpr uint32_t lineTimeoutMs = 5000;
 
     explicit OvpnManagementClient(const OVpnManagementClientConfiguration& configuration);
     ~OvpnManagementClient() override;
@@ -51,9 +55,10 @@ public:
     // idle state and removes every listener.
     void reset();
 
-    // A TCP connection to the configuration's management address. Throws
-    // ESocket (or ESocketIO) when the address is unusable or nobody answers
-    // within `timeoutMs`.
+    // A TCP connection to the configuration's management address, with
+    // read and write time-outs of lineTimeoutMs. Throws an IOException when
+    // the address is unusable or nobody answers within `timeoutMs`. Like
+    // the other setters, called before start().
     void connect(uint32_t timeoutMs);
     // The same to another host:port.
     void connect(const String& address, uint32_t timeoutMs);

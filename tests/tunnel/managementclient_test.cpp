@@ -311,6 +311,19 @@ TEST_F(ManagementClientTest, LongestLineIsMatchedAndALongerOneStops) {
     EXPECT_EQ(events.events().back(), "stopped");
 }
 
+TEST_F(ManagementClientTest, StalledLineDoesNotHoldOffAStop) {
+    client->connect(5000);
+    client->start();
+    ASSERT_TRUE(peer.accept());
+    // The thread handles the whole line, then waits in the unfinished one.
+    peer.send(">STATE:1,AUTH,,,\r\n>STATE:1,CONNECTED,SUCC");
+    ASSERT_TRUE(events.waitFor("authenticating"));
+    client->requestStop();
+    EXPECT_EQ(peer.next(int(OvpnManagementClient::lineTimeoutMs) + 5000), "signal SIGTERM");
+    ASSERT_TRUE(client->wait(10000));
+    EXPECT_EQ(events.events(), (std::vector<std::string>{"started", "authenticating", "stopped"}));
+}
+
 TEST_F(ManagementClientTest, PeerClosingTheConnectionStops) {
     client->connect(5000);
     client->start();
