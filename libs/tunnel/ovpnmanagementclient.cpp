@@ -200,7 +200,7 @@ void OvpnManagementClient::treatCommand(const String& line) {
             m_authType = request->group(1);
         }
         log(LogTrace, s_module, "treatCommand", "Auth: "_s + m_authType);
-        send("username "_s + quoteArgument(m_authType) + " " + quoteArgument(m_userName) + "\n");
+        send("username \""_s + escapeQuoted(m_authType) + "\" " + quoteArgument(m_userName) + "\n");
         m_patterns[UserNameOk] = authPattern("SUCCESS: '", "' username entered,").get();
         return;
     }
@@ -244,7 +244,7 @@ void OvpnManagementClient::treatReply(const String& line) {
     if (searches(m_patterns[UserNameOk], line)) {
         m_patterns[PasswordRejected] = authPattern(">PASSWORD:Verification Failed: '", "'").get();
         m_patterns[PasswordOk] = authPattern("SUCCESS: '", "' password entered,").get();
-        send("password "_s + quoteArgument(m_authType) + " " + quoteArgument(m_password) + "\n");
+        send("password \""_s + escapeQuoted(m_authType) + "\" " + quoteArgument(m_password) + "\n");
         return;
     }
     if (searches(m_patterns[PasswordOk], line)) send("hold off\n"_s);
@@ -270,6 +270,17 @@ gc::Pointer<regex::Pattern> OvpnManagementClient::authPattern(const char* prefix
     return pattern;
 }
 
+String OvpnManagementClient::escapeQuoted(const String& value) {
+    if (value.find('\\') == String::npos && value.find('"') == String::npos) return value;
+    String escaped;
+    for (uint32_t i = 0; i < value.length(); ++i) {
+        const char c = value.charAt(i);
+        if (c == '\\' || c == '"') escaped.append('\\');
+        escaped.append(c);
+    }
+    return escaped;
+}
+
 String OvpnManagementClient::quoteArgument(const String& value) {
     bool plain = !value.isEmpty();
     for (uint32_t i = 0; plain && i < value.length(); ++i) {
@@ -288,14 +299,7 @@ String OvpnManagementClient::quoteArgument(const String& value) {
         }
     }
     if (plain) return value;
-    String quoted("\""_s);
-    for (uint32_t i = 0; i < value.length(); ++i) {
-        const char c = value.charAt(i);
-        if (c == '\\' || c == '"') quoted.append('\\');
-        quoted.append(c);
-    }
-    quoted.append('"');
-    return quoted;
+    return "\""_s + escapeQuoted(value) + "\"";
 }
 
 void OvpnManagementClient::stop() {

@@ -99,6 +99,9 @@ public:
     // unless it is empty or holds a blank, a quote or a backslash; then in
     // double quotes with backslash and double quote escaped.
     static String quoteArgument(const String& value);
+    // The text to put between double quotes: backslash and double quote
+    // escaped, anything else as it is.
+    static String escapeQuoted(const String& value);
 
     // Creates or truncates the file at `path` (0600, no link followed) and
     // writes every byte of `content`. Never throws; a file that cannot be

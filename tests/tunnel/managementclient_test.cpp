@@ -127,9 +127,9 @@ protected:
         peer.line("SUCCESS: hold release succeeded");
         peer.line("SUCCESS: real-time state notification set to ON");
         peer.line(">PASSWORD:Need 'Auth' username/password");
-        ASSERT_EQ(peer.next(), "username Auth tester");
+        ASSERT_EQ(peer.next(), "username \"Auth\" tester");
         peer.line("SUCCESS: 'Auth' username entered, but not yet verified");
-        ASSERT_EQ(peer.next(), "password Auth " + str(OvpnManagementClient::quoteArgument(String(password))));
+        ASSERT_EQ(peer.next(), "password \"Auth\" " + str(OvpnManagementClient::quoteArgument(String(password))));
     }
 
     test::LogCapture logs;
@@ -222,7 +222,7 @@ TEST_F(ManagementClientTest, SecondPasswordRequestNamesTheAuthTypeAnswered) {
     client->start();
     ASSERT_TRUE(peer.accept());
     peer.line(">PASSWORD:Need 'Auth' username/password");
-    EXPECT_EQ(peer.next(), "username Auth tester");
+    EXPECT_EQ(peer.next(), "username \"Auth\" tester");
     peer.line(">PASSWORD:Need 'HTTP Proxy' username/password");
     EXPECT_EQ(peer.next(), "username \"HTTP Proxy\" tester");
     // The first auth type's reply no longer leads to a password.
@@ -239,13 +239,14 @@ TEST_F(ManagementClientTest, AuthTypeWithPatternCharactersIsTakenLiterally) {
     client->connect(5000);
     client->start();
     ASSERT_TRUE(peer.accept());
-    peer.line(">PASSWORD:Need 'A.th (x)\\E+[' username/password");
-    EXPECT_EQ(peer.next(), "username \"A.th (x)\\\\E+[\" tester");
-    peer.line("SUCCESS: 'Axth (x)\\E+[' username entered,");
-    peer.line("SUCCESS: 'A.th x\\E+[' username entered,");
-    peer.line("SUCCESS: 'A.th (x)\\E+[' username entered,");
-    EXPECT_EQ(peer.next(), "password \"A.th (x)\\\\E+[\" secret");
-    peer.line(">PASSWORD:Verification Failed: 'A.th (x)\\E+['");
+    peer.line(">PASSWORD:Need 'A.th (x)\\E+[\"' username/password");
+    // Inside the command's quotes the backslash and the quote are escaped.
+    EXPECT_EQ(peer.next(), "username \"A.th (x)\\\\E+[\\\"\" tester");
+    peer.line("SUCCESS: 'Axth (x)\\E+[\"' username entered,");
+    peer.line("SUCCESS: 'A.th x\\E+[\"' username entered,");
+    peer.line("SUCCESS: 'A.th (x)\\E+[\"' username entered,");
+    EXPECT_EQ(peer.next(), "password \"A.th (x)\\\\E+[\\\"\" secret");
+    peer.line(">PASSWORD:Verification Failed: 'A.th (x)\\E+[\"'");
     ASSERT_TRUE(events.waitFor("auth failed"));
 }
 
@@ -291,9 +292,9 @@ TEST_F(ManagementClientTest, LineBreaksInCredentialsAreRefused) {
     client->start();
     ASSERT_TRUE(peer.accept());
     peer.line(">PASSWORD:Need 'Auth' username/password");
-    EXPECT_EQ(peer.next(), "username Auth tester");
+    EXPECT_EQ(peer.next(), "username \"Auth\" tester");
     peer.line("SUCCESS: 'Auth' username entered, but not yet verified");
-    EXPECT_EQ(peer.next(), "password Auth secret");
+    EXPECT_EQ(peer.next(), "password \"Auth\" secret");
 }
 
 // The client's thread reads lines up to 1 MiB and applies its patterns to
