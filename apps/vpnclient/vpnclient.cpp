@@ -250,7 +250,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     Console* console = Console::instance();
-    console->setEcho(false);
+    console->setStandardOutputCopy(false);
     for (int level = 0; level < Console::levels; ++level)
         console->setOutput(level, options.log.empty() ? "null"_s : text(options.log));
     int status = 1;

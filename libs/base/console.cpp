@@ -155,7 +155,6 @@ void Console::write(int level, const String& module, const String& function, con
             if (std::ferror(stream)) std::clearerr(stream);
         }
     }
-    if (!echo()) return;
     std::fwrite(line + shortLine, 1, used - shortLine, stdout);
     if (std::ferror(stdout)) std::clearerr(stdout);
 }

@@ -6,7 +6,6 @@
 #include "base/runtime.h"
 #include "base/string.h"
 
-#include <atomic>
 #include <cstdint>
 #include <cstdio>
 
@@ -32,12 +31,6 @@ public:
     // Called during start-up, before other threads log.
     void setOutput(int level, const String& target);
     const String& target(int level) const { return m_outputs[level].target; }
-
-    // Whether every line is also copied, in its shorter form, to standard
-    // output (on by default). A program whose standard output is its own,
-    // such as a command-line tool printing results, turns it off.
-    void setEcho(bool on) noexcept { m_echo.store(on, std::memory_order_relaxed); }
-    bool echo() const noexcept { return m_echo.load(std::memory_order_relaxed); }
 
     // Any thread; each line reaches a file whole, under the console's lock.
     void write(int level, const String& module, const String& function, const String& message);
@@ -69,7 +62,6 @@ private:
     // Levels pointed at one file hold separate streams on it: one line's
     // seek, write and flush must not interleave with another's.
     Mutex m_writeLock;
-    std::atomic<bool> m_echo{true};
 };
 
 void log(int level, const String& module, const String& function, const String& message);
