@@ -155,6 +155,7 @@ void Console::write(int level, const String& module, const String& function, con
             if (std::ferror(stream)) std::clearerr(stream);
         }
     }
+    if (!m_copyToStandardOutput) return;
     std::fwrite(line + shortLine, 1, used - shortLine, stdout);
     if (std::ferror(stdout)) std::clearerr(stdout);
 }

@@ -24,7 +24,7 @@ String request(const String& path, const String& host, const String& method, con
 
 Value unusable(const String& message) {
     log(LogTrace, s_module, "readResponse", message);
-    return standardFault(FaultBadConfiguration);
+    return faultBadConfiguration;
 }
 
 }  // namespace
@@ -35,7 +35,7 @@ Client::Client(const String& address, const String& path, int protocol)
       m_protocol(protocol) {}
 
 Value Client::execute(const String& method, const Value& params, uint32_t timeoutMs) const {
-    Value result = standardFault(FaultNetworkTimeout);
+    Value result = faultNetworkTimeout;
     gc::Pointer<IO> stream;
     try {
         stream = createIO(IOClientSide, m_protocol);
@@ -54,7 +54,7 @@ Value Client::execute(const String& method, const Value& params, uint32_t timeou
 }
 
 Value NamedPipeClient::execute(const String& method, const Value& params, uint32_t timeoutMs) const {
-    Value result = standardFault(FaultNetworkTimeout);
+    Value result = faultNetworkTimeout;
     gc::Pointer<IO> stream;
     try {
         stream = new NamedPipeIO();
@@ -73,7 +73,7 @@ Value NamedPipeClient::execute(const String& method, const Value& params, uint32
 }
 
 Value Client::exchange(IO& stream, const String& method, const Value& params, uint32_t timeoutMs) const {
-    Value result = standardFault(FaultNetworkTimeout);
+    Value result = faultNetworkTimeout;
     try {
         String host = m_address;
         if (host.isEmpty()) {

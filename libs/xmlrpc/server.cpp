@@ -1,4 +1,4 @@
-// The method table, accepting and reaping connections, and the standard faults.
+// The method table, accepting and reaping connections.
 #include "xmlrpc/server.h"
 
 #include "base/clock.h"
@@ -8,26 +8,6 @@
 #include <vector>
 
 namespace trivane::xmlrpc {
-
-const Value& standardFault(int32_t code) {
-    static const Value s_faults[] = {
-        Value(FaultUnknownMethodName, "unknown method name"_s),
-        Value(FaultNetworkTimeout, "network timeout"_s),
-        Value(FaultBadParameter, "bad parameter"_s),
-        Value(FaultBadConfiguration, "bad configuration"_s),
-        Value(FaultNotFound, "not found"_s),
-        Value(FaultInternalError, "internal error"_s),
-        Value(FaultNoGateway, "no gateway"_s),
-        Value(FaultGatewayNotConnected, "gateway not connected"_s),
-    };
-    TRIVANE_ASSERT(code >= 1 && code <= 8);
-    return s_faults[code - 1];
-}
-
-namespace {
-// Built during static initialisation, before any thread can ask.
-[[maybe_unused]] const Value& s_faultTable = standardFault(1);
-}  // namespace
 
 Value ServerMethod::execute(const Value& params, IO*) { return execute(params); }
 
@@ -64,7 +44,7 @@ Value Server::callMethod(const String& name, const Value& params, IO* stream) {
     }
     if (!method) {
         log(LogTrace, "xmlrpc.Server", "callMethod", "not found: "_s + name);
-        return standardFault(FaultUnknownMethodName);
+        return faultUnknownMethod;
     }
     return stream ? method->execute(params, stream) : method->execute(params);
 }
@@ -105,6 +85,7 @@ void Server::start(const gc::Pointer<IO>& client) {
     }
     auto* connection = new ServerConnection(this, client);
     m_connections.insertFront(connection);
+    m_live.store(m_connections.count(), std::memory_order_relaxed);
     if (m_connections.count() % 10 == 0)
         log(LogTrace, "xmlrpc.Server", "work", String::fromUInt(m_connections.count()) + " connections opened");
     connection->run();
@@ -122,6 +103,7 @@ void Server::reap() {
         connection->join();
         delete connection;
     }
+    m_live.store(m_connections.count(), std::memory_order_relaxed);
 }
 
 void Server::connectionEnded() {

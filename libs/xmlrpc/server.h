@@ -1,5 +1,4 @@
-// The XML-RPC server: its method table, the connections it accepts, and the
-// standard fault values methods answer with.
+// The XML-RPC server: its method table and the connections it accepts.
 #pragma once
 
 #include "base/io.h"
@@ -8,27 +7,13 @@
 #include "base/mutex.h"
 #include "base/semaphore.h"
 #include "base/string.h"
+#include "xmlrpc/faults.h"
 #include "xmlrpc/value.h"
 
+#include <atomic>
 #include <cstdint>
 
 namespace trivane::xmlrpc {
-
-// Codes of the standard faults.
-enum FaultCode : int32_t {
-    FaultUnknownMethodName = 1,
-    FaultNetworkTimeout = 2,
-    FaultBadParameter = 3,
-    FaultBadConfiguration = 4,
-    FaultNotFound = 5,
-    FaultInternalError = 6,
-    FaultNoGateway = 7,
-    FaultGatewayNotConnected = 8,
-};
-
-// The shared fault value of a standard code (1 to 8), with its fixed
-// message; read-only, safe to share between threads.
-const Value& standardFault(int32_t code);
 
 // A callable method. The application keeps it alive as long as a server
 // that holds it exists; execute() runs on connection threads, several at a
@@ -84,8 +69,8 @@ public:
     void setRequestDeadline(uint32_t ms) noexcept { m_requestDeadlineMs = ms; }
     uint32_t requestDeadline() const noexcept { return m_requestDeadlineMs; }
 
-    // Live connections (the work thread's view).
-    uint32_t connectionCount() const noexcept { return m_connections.count(); }
+    // Live connections, as the work thread last counted them.
+    uint32_t connectionCount() const noexcept { return m_live.load(std::memory_order_relaxed); }
 
 protected:
     // Closes and replaces the listening stream; the server owns it.
@@ -109,6 +94,7 @@ private:
     Mutex m_endLock;
     Condition m_endCondition;
     bool m_ended = false;
+    std::atomic<uint32_t> m_live{0};
     uint32_t m_requestDeadlineMs = 30000;
 };
 

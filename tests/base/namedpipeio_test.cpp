@@ -79,10 +79,19 @@ TEST_F(NamedPipeTest, OpeningFailsAtOnceWithTheWindowsNumber) {
         clients.push_back(client);
     }
     EXPECT_EQ(busy, "ENamedPipeIO:namedpipeio:330(231)");
-    NamedPipeIO missing;
-    EXPECT_EQ(thrown([&] { missing.connect(pipeAddress("missing"), 0, noLock(), String()); }),
-              "ENamedPipeIO:namedpipeio:330(2)");
-    EXPECT_FALSE(missing.isValid());
+    struct Case {
+        const char* name;
+        const char* error;
+    };
+    for (const Case& c : {Case{"missing", "ENamedPipeIO:namedpipeio:330(2)"},
+                          Case{"../busy", "ENamedPipeIO:namedpipeio:330(123)"},
+                          Case{"", "ENamedPipeIO:namedpipeio:330(123)"}}) {
+        NamedPipeIO client;
+        EXPECT_EQ(thrown([&] { client.connect(pipeAddress(c.name), 0, noLock(), String()); }), c.error) << c.name;
+        EXPECT_FALSE(client.isValid());
+    }
+    ServerNamedPipeIo outside;
+    EXPECT_EQ(thrown([&] { outside.listen("sub/name"_s, 1); }), "ENamedPipeIO:namedpipeio:392(123)");
 }
 
 TEST_F(NamedPipeTest, BytesCrossBothWaysAndAPushedBackByteComesFirst) {

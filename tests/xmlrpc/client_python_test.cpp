@@ -100,7 +100,7 @@ TEST_F(ClientPython, APageThatIsNotAnRpcReplyIsTheBadConfigurationFault) {
     // Python serves only / and /RPC2: the default path gets its 404 page.
     test::LogCapture logs;
     const Client client(peer.address(peer.xmlPort()), String());
-    EXPECT_EQ(client.execute("echo"_s, Value(), 10000), standardFault(FaultBadConfiguration));
+    EXPECT_EQ(client.execute("echo"_s, Value(), 10000), faultBadConfiguration);
     EXPECT_EQ(logs.lines("Invalid response - no methodResponse"), 1);
 }
 
@@ -108,7 +108,7 @@ TEST_F(ClientPython, AServerThatNeverAnswersGivesTheTimeoutFault) {
     test::LogCapture logs;
     const Client client(peer.address(peer.silentPort()), String());
     const uint64_t before = steadyMilliseconds();
-    EXPECT_EQ(client.execute("echo"_s, Value(), 500), standardFault(FaultNetworkTimeout));
+    EXPECT_EQ(client.execute("echo"_s, Value(), 500), faultNetworkTimeout);
     EXPECT_GE(steadyMilliseconds() - before, 500u);
     EXPECT_EQ(logs.lines("bad xmlrpc call"), 0);
 }

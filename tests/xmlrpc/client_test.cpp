@@ -125,7 +125,7 @@ TEST(Client, AnAddressWithoutAPortMeansPort80) {
 
 TEST(Client, RepliesBecomeValuesFaultsOrTheBadConfigurationFault) {
     const std::string good = str(responseXml(Value(42)));
-    const Value badConfiguration = standardFault(FaultBadConfiguration);
+    const Value badConfiguration = faultBadConfiguration;
     struct Case {
         const char* what;
         std::string reply;
@@ -150,7 +150,7 @@ TEST(Client, RepliesBecomeValuesFaultsOrTheBadConfigurationFault) {
          "Reply header too long: "},
         {"announced beyond the limit", "HTTP/1.1 200 OK\r\nContent-Length: 1048577\r\n\r\n" + good, badConfiguration,
          "Reply content length beyond the limit: 1048577: "},
-        {"closed without a byte", "", standardFault(FaultNetworkTimeout), nullptr},
+        {"closed without a byte", "", faultNetworkTimeout, nullptr},
     };
     for (const Case& c : cases) {
         test::LogCapture logs;
@@ -168,7 +168,7 @@ TEST(Client, AServerThatNeverAnswersGivesTheTimeoutFaultSilently) {
     CannedServer peer("", "127.0.0.1", 0, false);
     const Client client(String(peer.address().c_str()).clone(), String());
     const uint64_t before = steadyMilliseconds();
-    EXPECT_EQ(client.execute("m"_s, Value(), 300), standardFault(FaultNetworkTimeout));
+    EXPECT_EQ(client.execute("m"_s, Value(), 300), faultNetworkTimeout);
     EXPECT_GE(steadyMilliseconds() - before, 300u);
     EXPECT_EQ(logs.lines("bad xmlrpc call"), 0);
 }
@@ -197,7 +197,7 @@ TEST(NamedPipeClientTest, CallsTheServerOnThePipe) {
     params.append(record);
     const NamedPipeClient client("calls"_s);
     EXPECT_EQ(client.execute("echo"_s, params, 5000), record);
-    EXPECT_EQ(client.execute("other"_s, params, 5000), standardFault(FaultUnknownMethodName));
+    EXPECT_EQ(client.execute("other"_s, params, 5000), faultUnknownMethod);
     stop = true;
     worker.join();
 }
@@ -226,7 +226,7 @@ TEST(NamedPipeClientTest, AMissingOrBusyPipeIsTheTimeoutFault) {
     for (const Case& c : {Case{"missing", "bad xmlrpc call to 'm' e=ENamedPipeIO:namedpipeio:330(2)"},
                           Case{"busy", "bad xmlrpc call to 'm' e=ENamedPipeIO:namedpipeio:330(231)"}}) {
         test::LogCapture logs;
-        EXPECT_EQ(NamedPipeClient(String(c.pipe)).execute("m"_s, Value(), 1000), standardFault(FaultNetworkTimeout));
+        EXPECT_EQ(NamedPipeClient(String(c.pipe)).execute("m"_s, Value(), 1000), faultNetworkTimeout);
         EXPECT_EQ(logs.lines(c.log), 1) << c.pipe;
         EXPECT_EQ(logs.lines("NamedPipeClient"), 1) << c.pipe;
     }

@@ -26,7 +26,13 @@ class Fault : public ServerMethod {
 public:
     Fault() : ServerMethod("fault"_s) {}
     using ServerMethod::execute;
-    Value execute(const Value& params) override { return standardFault(params.get(0).asInt()); }
+    Value execute(const Value& params) override {
+        switch (params.get(0).asInt()) {
+            case 3: return faultBadParameter;
+            case 4: return faultBadConfiguration;
+            default: return faultInternalError;
+        }
+    }
 };
 
 class WhoAmI : public ServerMethod {
@@ -40,7 +46,7 @@ public:
         who.set("elevated", Value::ofBool(pipe->isClientElevated()));
         return who;
     }
-    Value execute(const Value&) override { return standardFault(FaultInternalError); }
+    Value execute(const Value&) override { return faultInternalError; }
 };
 
 bool inputOpen() {

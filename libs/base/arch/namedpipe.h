@@ -21,6 +21,9 @@ constexpr uint32_t errorPipeBusy = 231;
 constexpr uint32_t errorNoData = 232;
 constexpr uint32_t errorNoneMapped = 1332;
 
+// A name is one file name: empty names and names holding a slash or a
+// backslash are ERROR_INVALID_NAME (123).
+
 // A client end of the pipe `name`. Never waits for a free instance: every
 // instance taken is errorPipeBusy, no pipe of that name errorFileNotFound.
 PipeHandle pipeConnect(const String& name, uint32_t& error);

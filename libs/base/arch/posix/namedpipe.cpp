@@ -71,6 +71,15 @@ int connectTo(int descriptor, const sockaddr_un& address) {
     }
 }
 
+// A pipe name is one file name in the pipe directory: nothing that could
+// reach another directory.
+bool validName(const String& name, uint32_t& error) {
+    const bool valid = !name.isEmpty() && name.find('/') == String::npos && name.find('\\') == String::npos &&
+                       !(name == "."_s) && !(name == ".."_s);
+    if (!valid) error = 123;  // ERROR_INVALID_NAME
+    return valid;
+}
+
 String fullPath(const String& directory, const String& name) {
     const bool slash = !directory.isEmpty() && directory.charAt(directory.length() - 1) == '/';
     return slash ? directory + name : directory + "/" + name;
@@ -79,6 +88,7 @@ String fullPath(const String& directory, const String& name) {
 }  // namespace
 
 PipeHandle pipeConnect(const String& name, uint32_t& error) {
+    if (!validName(name, error)) return invalidPipe;
     sockaddr_un address;
     if (!unixAddress(fullPath(pipeDirectory(), name), address, error)) return invalidPipe;
     const int s = newSocket();
@@ -100,6 +110,7 @@ PipeHandle pipeConnect(const String& name, uint32_t& error) {
 
 bool pipeListen(const String& name, int instances, const SecurityDescriptor* descriptor, PipeListener& out,
                 uint32_t& error) {
+    if (!validName(name, error)) return false;
     const int directory = openPipeDirectory(pipeDirectory(), error);
     if (directory < 0) return false;
     sockaddr_un address;
