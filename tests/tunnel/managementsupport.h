@@ -5,6 +5,7 @@
 
 #include "base/socketio.h"
 #include "tunnel/ovpnmanagementclient.h"
+#include "xmlrpc/faults.h"
 #include "xmlrpc/namedpipeserver.h"
 #include "xmlrpc/server.h"
 

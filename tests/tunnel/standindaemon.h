@@ -89,10 +89,10 @@ private:
     };
 
     xmlrpc::Value start(const xmlrpc::Value& params) {
-        if (params.size() != 5) return xmlrpc::standardFault(xmlrpc::FaultBadParameter);
+        if (params.size() != 5) return xmlrpc::faultBadParameter;
         String text[5];
         for (int i = 0; i < 5; ++i) {
-            if (params.get(i).type() != xmlrpc::TypeString) return xmlrpc::standardFault(xmlrpc::FaultBadParameter);
+            if (params.get(i).type() != xmlrpc::TypeString) return xmlrpc::faultBadParameter;
             text[i] = params.get(i).asString();
         }
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -108,11 +108,11 @@ private:
         SecureDirectory directory;
         if (!converted || directory.open(temp, tunnel::vpnSubdirectory("tester"_s)) != 0 ||
             !tunnel::writeVpnFiles(directory, conf, conftext))
-            return xmlrpc::standardFault(xmlrpc::FaultBadConfiguration);
+            return xmlrpc::faultBadConfiguration;
         m_process.terminate();
         m_logPath = str(conf.logFilePath());
         if (m_process.start(String(openvpnPath), "--config \""_s + conf.confFilePath() + "\"") != 0)
-            return xmlrpc::standardFault(xmlrpc::FaultInternalError);
+            return xmlrpc::faultInternalError;
         return xmlrpc::Value();
     }
 
