@@ -63,8 +63,10 @@ int32_t NamedPipeIO::read(void* buffer, uint32_t count, IMutex&) {
         m_pushedBack = Memory(m_pushedBack.data() + served, m_pushedBack.length() - served);
         if (served == count) return static_cast<int32_t>(served);
     }
+    // With bytes already served, only what has arrived besides is added.
     uint32_t error = 0;
-    const int32_t n = sys::pipeRead(m_handle, static_cast<char*>(buffer) + served, count - served, m_readTimeout, error);
+    const int32_t n = sys::pipeRead(m_handle, static_cast<char*>(buffer) + served, count - served, m_readTimeout,
+                                    error, served == 0);
     if (n < 0) {
         // Bytes already served are delivered; the failure shows on the next read.
         if (served > 0) return static_cast<int32_t>(served);
@@ -86,13 +88,14 @@ int32_t NamedPipeIO::write(const void* buffer, uint32_t count, IMutex&) {
 bool NamedPipeIO::waitReadable(uint32_t timeoutMs, IMutex&) {
     if (!m_pushedBack.isEmpty()) return true;
     if (m_handle == sys::invalidPipe) fail(163);
-    char byte;
+    // What has arrived with the first byte is kept too: the next read then
+    // needs no second call.
+    constexpr uint32_t keep = 4096;
     uint32_t error = 0;
-    const int32_t n = sys::pipeRead(m_handle, &byte, 1, timeoutMs, error);
+    const int32_t n = sys::pipeRead(m_handle, m_pushedBack.reserve(keep), keep, timeoutMs, error);
     if (n < 0) fail(200, error);
-    if (n == 0) return false;
-    m_pushedBack.append(&byte, 1);
-    return true;
+    m_pushedBack.setLength(static_cast<uint32_t>(n));
+    return n > 0;
 }
 
 String NamedPipeIO::clientUserName() {
@@ -141,13 +144,13 @@ gc::Pointer<IO> ServerNamedPipeIo::accept(uint32_t timeoutMs, IMutex&) {
     if (!isValid()) fail(430, 6);
     uint32_t error = 0;
     for (;;) {
-        const int ready = sys::pipeWaitClient(m_listener.handle, timeoutMs, error);
-        if (ready < 0) fail(430, error);
-        if (ready == 0) return nullptr;
+        // A client already waiting is taken without a wait.
         const sys::PipeHandle client = sys::pipeAccept(m_listener.handle, error);
         if (client != sys::invalidPipe) return gc::Pointer<IO>(new NamedPipeIO(client));
         if (error != 0) fail(440, error);
-        // The client went away between the wait and the accept: wait again.
+        const int ready = sys::pipeWaitClient(m_listener.handle, timeoutMs, error);
+        if (ready < 0) fail(430, error);
+        if (ready == 0) return nullptr;
     }
 }
 

@@ -54,7 +54,7 @@ void ServerConnection::run() {
     stream->setReadTimeout(ioTimeoutMs);
     stream->setWriteTimeout(ioTimeoutMs);
     m_timeoutSet = ioTimeoutMs;
-    Thread::run();
+    Thread::run(true);
     // No thread runs any more: when it never began, its stream is still
     // here and must be closed so that the slot is reaped.
     if (join(0)) releaseStream();

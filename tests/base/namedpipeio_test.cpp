@@ -2,6 +2,8 @@
 // writing with their time-outs, the listening end, and client identity.
 #include "base/namedpipeio.h"
 
+#include "base/clock.h"
+
 #include "support/pipedir.h"
 
 #include <gtest/gtest.h>
@@ -105,6 +107,13 @@ TEST_F(NamedPipeTest, BytesCrossBothWaysAndAPushedBackByteComesFirst) {
     uint32_t got = 0;
     while (got < 10) got += static_cast<uint32_t>(c.end().read(buffer + got, 65535 - got, noLock()));
     EXPECT_EQ(std::string(buffer, got), "hello pipe");
+    // A read after the wait delivers what came without waiting for more.
+    c.client.writeAll("!", 1, noLock());
+    ASSERT_TRUE(c.end().waitReadable(2000, noLock()));
+    c.end().setReadTimeout(3000);
+    const uint64_t before = steadyMilliseconds();
+    EXPECT_EQ(c.end().read(buffer, 65535, noLock()), 1);
+    EXPECT_LT(steadyMilliseconds() - before, 3000u);
     c.end().writeAll("back", 4, noLock());
     String text;
     c.client.readString(text, 4, noLock());

@@ -55,7 +55,9 @@ PipeHandle pipeAccept(PipeHandle listener, uint32_t& error);
 // The bytes moved, 0 when the time-out (0 ms: no limit) passed first, -1 on
 // error. A read at the end of the stream is errorBrokenPipe, a write to a
 // client that has gone errorNoData; neither raises a signal.
-int32_t pipeRead(PipeHandle pipe, void* buffer, uint32_t count, uint32_t timeoutMs, uint32_t& error);
+// A read with `wait` false takes only what has arrived (0 when nothing has).
+int32_t pipeRead(PipeHandle pipe, void* buffer, uint32_t count, uint32_t timeoutMs, uint32_t& error,
+                 bool wait = true);
 int32_t pipeWrite(PipeHandle pipe, const void* buffer, uint32_t count, uint32_t timeoutMs, uint32_t& error);
 // Ends both directions, waking a thread blocked on the pipe; the pipe stays open.
 void pipeShutdown(PipeHandle pipe);

@@ -187,7 +187,7 @@ PipeHandle pipeAccept(PipeHandle listener, uint32_t& error) {
     }
 }
 
-int32_t pipeRead(PipeHandle pipe, void* buffer, uint32_t count, uint32_t timeoutMs, uint32_t& error) {
+int32_t pipeRead(PipeHandle pipe, void* buffer, uint32_t count, uint32_t timeoutMs, uint32_t& error, bool wait) {
     const uint32_t length = count > static_cast<uint32_t>(INT_MAX) ? INT_MAX : count;
     for (;;) {
         const ssize_t n = recv(fd(pipe), buffer, length, 0);
@@ -201,6 +201,7 @@ int32_t pipeRead(PipeHandle pipe, void* buffer, uint32_t count, uint32_t timeout
             error = errno == ECONNRESET ? errorBrokenPipe : pipeError(errno);
             return -1;
         }
+        if (!wait) return 0;
         const int ready = waitFor(fd(pipe), POLLIN, timeoutMs);
         if (ready == 0) return 0;
         if (ready < 0) {
