@@ -65,7 +65,8 @@ xmlrpc::Value RpcManageService::execute(const xmlrpc::Value& params, IO* stream)
     String command;
     try {
         command = params.get(1).asString();
-    } catch (const Exception&) {
+    } catch (const Exception& e) {
+        TRIVANE_LOG_CAUGHT(e);
         command = String();
     }
     trace("execute", serviceName + " command:" + command);

@@ -30,7 +30,7 @@ TUNNEL_DATA = os.path.join(HERE, "..", "tunnel", "data")
 # A stand-in for OpenVPN: records its arguments, then waits to be killed.
 # Shell built-ins only, so that killing it leaves no other process behind.
 STANDIN = """#!/bin/sh
-for a in "$@"; do printf '%s\\n' "$a"; done > "$STANDIN_RECORDS/$$.args"
+{ for a in "$@"; do printf '%s\\n' "$a"; done; echo .; } > "$STANDIN_RECORDS/$$.args"
 exec sleep 300
 """
 
@@ -227,8 +227,9 @@ class Daemon:
             if name.endswith(".args"):
                 with open(self.path("records", name)) as f:
                     text = f.read()
-                if text.endswith("\n"):  # written whole
-                    found[int(name[:-5])] = text.splitlines()
+                lines = text.splitlines()
+                if text.endswith("\n") and lines[-1] == ".":  # written whole
+                    found[int(name[:-5])] = lines[:-1]
         return found
 
     def wait_records(self, count):
@@ -252,6 +253,18 @@ class Daemon:
                 pass
         return found
 
+    def kill_started(self):
+        """Kills what started_processes() finds; True once it finds none. A
+        process that is between programs may not show its environment, so
+        callers repeat this."""
+        pids = self.started_processes()
+        for pid in pids:
+            try:
+                os.kill(pid, signal.SIGKILL)
+            except OSError:
+                pass
+        return not pids
+
     def describe(self, pids):
         text = ""
         for pid in pids:
@@ -266,11 +279,7 @@ class Daemon:
         if self.process and self.process.poll() is None:
             self.process.kill()
             self.process.wait()
-        for pid in self.started_processes():
-            try:
-                os.kill(pid, signal.SIGKILL)
-            except OSError:
-                pass
+        wait_for(self.kill_started, 2)
         shutil.rmtree(self.root, ignore_errors=True)
 
     def start_vpn(self, session, remote="10.1.2.3:1194", options="udp", bypass1="", bypass2=""):
@@ -314,7 +323,17 @@ class ConsoleModeTest(unittest.TestCase):
             self.assertIn(text, trace)
         began = time.monotonic()
         self.assertEqual(d.stop(), 1)
-        self.assertLess(time.monotonic() - began, 3.5)
+        self.assertLess(time.monotonic() - began, 4.5)
+
+    def test_each_console_control_signal_stops_it(self):
+        daemons = {sig: Daemon(self) for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT)}
+        for d in daemons.values():
+            d.start()
+        for sig, d in daemons.items():
+            d.process.send_signal(sig)
+        for sig, d in daemons.items():
+            with self.subTest(signal=sig.name):
+                self.assertEqual(d.process.wait(10), 1)
 
     def test_two_starts_in_one_second_share_one_trace_file_and_a_present_directory_is_silent(self):
         for attempt in range(5):
@@ -396,7 +415,7 @@ class ConsoleModeTest(unittest.TestCase):
         self.assertLessEqual(failures, 4, d.trace())
         began = time.monotonic()
         self.assertEqual(d.stop(), 1)
-        self.assertLess(time.monotonic() - began, 3.5)
+        self.assertLess(time.monotonic() - began, 4.5)
         for c in clients:
             c.close()
 
@@ -409,6 +428,18 @@ class CommandLineTest(unittest.TestCase):
                 self.assertEqual(status, 0)
                 self.assertIn("can not start service: the process could not connect to the service controller!\n", out)
                 self.assertIn("can not start service!\n", out)
+
+    def test_every_console_option_runs_in_the_foreground(self):
+        daemons = {option: Daemon(self) for option in ("-t", "-g", "-f", "-v", "-c", "-in")}
+        for option, d in daemons.items():
+            d.start(option)
+        for option, d in daemons.items():
+            with self.subTest(option=option):
+                self.assertEqual(fault_code(d.call("noSuchMethod")), 1)
+                d.process.send_signal(signal.SIGINT)
+        for option, d in daemons.items():
+            with self.subTest(option=option):
+                self.assertEqual(d.process.wait(10), 1)
 
     def service_file(self, d):
         return d.path("scm", "velnor admin daemon.service")
@@ -684,9 +715,7 @@ class StartVpnTest(unittest.TestCase):
             d.call("stopVpn", "nobody", 0)
         # The VPNs left running by a session change end; the next start
         # reaps them, and the last one is stopped.
-        for pid in d.started_processes():
-            os.kill(pid, signal.SIGKILL)
-        self.assertTrue(wait_for(lambda: not d.started_processes()), d.describe(d.started_processes()))
+        self.assertTrue(wait_for(d.kill_started), d.describe(d.started_processes()))
         d.start_vpn("C")
         d.call("stopVpn", "", 0)
         self.assertTrue(d.wait_trace(" stopped VPN\n"))
@@ -700,7 +729,7 @@ class StopVpnTest(unittest.TestCase):
         pid = d.started(d.start_vpn("A"), set())
         began = time.monotonic()
         self.assertEqual(d.call("stopVpn", "A", 1500), EMPTY)
-        self.assertLess(time.monotonic() - began, 1.0)
+        self.assertLess(time.monotonic() - began, 1.4)
         time.sleep(0.8)
         self.assertTrue(alive(pid))
         self.assertTrue(wait_for(lambda: not alive(pid), 5))
@@ -745,7 +774,7 @@ class StopVpnTest(unittest.TestCase):
         self.assertTrue(alive(pid))
         began = time.monotonic()
         self.assertEqual(d.stop(), 1)
-        self.assertLess(time.monotonic() - began, 4)
+        self.assertLess(time.monotonic() - began, 5)
         self.assertFalse(alive(pid), "stopping the daemon terminates the recorded VPN")
         self.assertNotIn("all threads are not terminated", d.trace())
 
@@ -843,8 +872,12 @@ class RealOpenVpnTest(unittest.TestCase):
     def test_starts_debians_openvpn_whose_management_interface_answers_until_stopvpn(self):
         if not os.path.exists("/usr/sbin/openvpn"):
             self.fail("/usr/sbin/openvpn is missing: run scripts/setup.sh")
-        with socket.socket() as s:
-            self.assertNotEqual(s.connect_ex(("127.0.0.1", 1195)), 0, "the management port 1195 is taken")
+        def port_free():
+            with socket.socket() as s:
+                return s.connect_ex(("127.0.0.1", 1195)) != 0
+
+        # Another OpenVPN on this machine (another test run) may hold the fixed port a while.
+        self.assertTrue(wait_for(port_free, 60), "the management port 1195 stays taken")
         d = Daemon(self)
         d.write_registry('"exe_path"="/usr/sbin/openvpn"')
         d.start()
