@@ -136,6 +136,7 @@ void OvpnManagementClient::notify(Call call) {
 
 void OvpnManagementClient::start() {
     m_stopDone.store(false);
+    m_stopRequested.store(false);
     m_thread.run();
 }
 
@@ -145,7 +146,7 @@ void OvpnManagementClient::run() {
     m_state.store(Started);
     try {
         for (;;) {
-            if (!m_running.load()) {
+            if (!m_running.load() || m_stopRequested.load()) {
                 stop();
                 return;
             }

@@ -84,8 +84,12 @@ public:
     // start: called from another thread while the client's thread runs, it
     // lets that thread do it (within about a second) and waits for it.
     void stop();
-    // Asks the client's thread to stop; it runs stop() at its next turn.
-    void requestStop() noexcept { m_running.store(false); }
+    // Asks the client's thread to stop; it runs stop() at its next turn,
+    // also when the request comes before the thread has begun.
+    void requestStop() noexcept {
+        m_stopRequested.store(true);
+        m_running.store(false);
+    }
     // True once the client's thread has ended (at once when it never ran);
     // -1 waits without limit.
     bool wait(int32_t timeoutMs) { return m_thread.join(timeoutMs); }
@@ -142,6 +146,7 @@ private:
     OVpnManagementClientConfiguration m_configuration;
     String m_fallbackAddress;
     std::atomic<bool> m_stopDone{false};
+    std::atomic<bool> m_stopRequested{false};
 };
 
 }  // namespace trivane::tunnel

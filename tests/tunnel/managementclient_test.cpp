@@ -347,6 +347,16 @@ TEST_F(ManagementClientTest, StopFromAnotherThreadRunsTheProcedureOnce) {
     EXPECT_EQ(pipeStop.calls(), std::vector<std::string>{"session-7,10000"});
 }
 
+TEST_F(ManagementClientTest, StopRequestedRightAfterTheStartIsNotLost) {
+    client->connect(5000);
+    client->start();
+    client->requestStop();
+    ASSERT_TRUE(peer.accept());
+    EXPECT_EQ(peer.next(), "signal SIGTERM");
+    ASSERT_TRUE(client->wait(10000));
+    EXPECT_EQ(events.events(), (std::vector<std::string>{"started", "stopped"}));
+}
+
 TEST_F(ManagementClientTest, DestroyingARunningClientStopsItsThread) {
     client->connect(5000);
     client->start();
