@@ -224,7 +224,7 @@ void Socket::close() {
     if (m_socket.exchange(sys::invalidSocket, std::memory_order_acq_rel) == sys::invalidSocket) return;
     if (m_busy > 0) {
         // Wakes the waiting call; it closes the descriptor when it ends.
-        sys::socketShutdown(m_descriptor.load(std::memory_order_acquire), 2);
+        sys::socketInterrupt(m_descriptor.load(std::memory_order_acquire));
         return;
     }
     release();

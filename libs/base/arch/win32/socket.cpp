@@ -102,6 +102,12 @@ SocketHandle socketOpen(int family, int type, int protocol) {
     const SOCKET s = WSASocketW(family, type, protocol, nullptr, 0, WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
     if (s == INVALID_SOCKET) return invalidSocket;
     notInherited(s);  // systems without the flag
+    // IPv6 sockets carry IPv4 as well, as they do on Linux: a listener on
+    // "[::]" is reached by both families.
+    if (family == AF_INET6) {
+        const DWORD off = 0;
+        setsockopt(s, IPPROTO_IPV6, IPV6_V6ONLY, reinterpret_cast<const char*>(&off), sizeof off);
+    }
     return static_cast<SocketHandle>(s);
 }
 
@@ -146,6 +152,13 @@ int socketSendTo(SocketHandle s, const void* data, int length, const SystemAddre
 int socketShutdown(SocketHandle s, int how) {
     const int native_ = how == 0 ? SD_RECEIVE : how == 1 ? SD_SEND : SD_BOTH;
     return shutdown(native(s), native_) == 0 ? 0 : -1;
+}
+
+// A shut-down socket ends no blocked call here: the blocked receive or
+// accept is cancelled as the I/O it is underneath.
+void socketInterrupt(SocketHandle s) {
+    shutdown(native(s), SD_BOTH);
+    CancelIoEx(reinterpret_cast<HANDLE>(native(s)), nullptr);
 }
 
 int socketSetBlocking(SocketHandle s, bool blocking) {
