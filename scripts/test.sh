@@ -28,9 +28,10 @@ if [ -n "$windows" ]; then
   export WINEPREFIX="$PWD/$build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml= DISPLAY=
   wineserver=/usr/lib/wine/wineserver64
   [ -x "$wineserver" ] || wineserver=wineserver
-  [ -d "$WINEPREFIX" ] || /usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1
+  rm -rf "$WINEPREFIX"
   "$wineserver" -p
   trap '"$wineserver" -k 2>/dev/null || true' EXIT
+  /usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1
 fi
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
