@@ -28,7 +28,7 @@ if [ -n "$windows" ]; then
   export WINEPREFIX="$PWD/$build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml= DISPLAY=
   wineserver=/usr/lib/wine/wineserver64
   [ -x "$wineserver" ] || wineserver=wineserver
-  rm -rf "$WINEPREFIX"
+  rm -rf "$WINEPREFIX" && mkdir -p "$WINEPREFIX"
   "$wineserver" -p
   trap '"$wineserver" -k 2>/dev/null || true' EXIT
   /usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1

@@ -1,0 +1,249 @@
+// The Windows platform layer against the real system: error numbers as the
+// system gives them, processes, the registry, threads and directories.
+#include "base/arch/host.h"
+#include "base/arch/thread.h"
+#include "base/errors.h"
+#include "base/mutex.h"
+#include "base/process.h"
+#include "base/registry.h"
+#include "base/semaphore.h"
+#include "base/socket2.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <thread>
+
+using namespace trivane;
+
+namespace {
+
+std::string str(const String& s) { return std::string(s.data(), s.length()); }
+
+std::string systemTool(const char* name) {
+    char dir[MAX_PATH];
+    const UINT n = GetSystemDirectoryA(dir, sizeof dir);
+    return std::string(dir, n) + "\\" + name;
+}
+
+std::string selfPath() {
+    char path[MAX_PATH];
+    const DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
+    return std::string(path, n);
+}
+
+// Runs `tool` with `arguments` and gives its exit code (-1 when it did not end).
+int run(const std::string& tool, const std::string& arguments) {
+    Process p;
+    const uint32_t error = p.start(String(tool.c_str()), String(("\"" + tool + "\" " + arguments).c_str()));
+    if (error != 0) return -1000 - static_cast<int>(error);
+    if (!p.wait(30000)) return -1;
+    return p.exitCode();
+}
+
+// The socket errors are Winsock's own numbers, raised as their classes.
+TEST(Win32SocketTest, FailedCallsCarryTheWinsockNumber) {
+    SocketAddress local("127.0.0.1:0"_s);
+    Socket listener;
+    listener.bind(local, false);
+    listener.listen(5);
+    const SocketAddress bound = listener.localAddress();
+
+    // The port is taken: 10048 (WSAEADDRINUSE).
+    Socket second;
+    try {
+        second.bind(bound, false);
+        ADD_FAILURE() << "a second bind to a listening port succeeded";
+    } catch (const ESocket& e) {
+        EXPECT_EQ(e.code(), 10048);
+        EXPECT_EQ(str(e.message()), "ESocketAddressInUse");
+    }
+
+    // Nobody listens any more: 10061 (WSAECONNREFUSED), with and without a time-out.
+    listener.close();
+    for (uint32_t timeoutMs : {0u, 2000u}) {
+        SCOPED_TRACE(timeoutMs);
+        Socket client;
+        try {
+            client.connect(bound, timeoutMs, NoMutex::instance());
+            ADD_FAILURE() << "connected to a closed port";
+        } catch (const ESocket& e) {
+            EXPECT_EQ(e.code(), 10061);
+            EXPECT_NE(str(e.text()).find("(10061)"), std::string::npos) << str(e.text());
+        }
+    }
+}
+
+// Process errors are the numbers CreateProcessA leaves.
+TEST(Win32ProcessTest, StartFailuresGiveTheSystemsNumbers) {
+    const std::filesystem::path dir = std::filesystem::temp_directory_path() /
+                                      ("trivane-proc-" + std::to_string(std::random_device()()));
+    std::filesystem::create_directories(dir);
+    const std::string notProgram = (dir / "text.exe").string();
+    std::ofstream(notProgram) << "not a program\r\n";
+    const struct {
+        std::string application;
+        uint32_t error;
+    } cases[] = {
+        {(dir / "missing.exe").string(), 2},  // ERROR_FILE_NOT_FOUND
+        {(dir / "no" / "x.exe").string(), 3},  // ERROR_PATH_NOT_FOUND
+        {notProgram, 193},                     // ERROR_BAD_EXE_FORMAT
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.application);
+        Process p;
+        EXPECT_EQ(p.start(String(c.application.c_str()), "x"_s), c.error);
+        EXPECT_FALSE(p.isValid());
+    }
+    std::filesystem::remove_all(dir);
+}
+
+TEST(Win32ProcessTest, ExitCodesAndTermination) {
+    EXPECT_EQ(run(systemTool("cmd.exe"), "/c exit 7"), 7);
+
+    if (std::getenv("TRIVANE_SLEEPING_CHILD")) GTEST_SKIP() << "the sleeping child";
+    SetEnvironmentVariableA("TRIVANE_SLEEPING_CHILD", "1");
+    const std::string self = selfPath();
+    Process child;
+    ASSERT_EQ(child.start(String(self.c_str()),
+                          String(("\"" + self + "\" --gtest_filter=Win32ProcessChild.Sleeps").c_str())),
+              0u);
+    SetEnvironmentVariableA("TRIVANE_SLEEPING_CHILD", nullptr);
+    EXPECT_GT(child.id(), 0);
+    EXPECT_FALSE(child.wait(200));
+    Process second = child.duplicate();
+    ASSERT_TRUE(second.sameProcess(child));
+    EXPECT_EQ(child.terminate(), 0u);
+    ASSERT_TRUE(second.wait(5000));
+    EXPECT_EQ(second.exitCode(), 1);
+    // An ended process cannot be terminated again.
+    EXPECT_EQ(child.terminate(), 5u);
+    child.close();
+    EXPECT_EQ(child.terminate(), 6u);
+}
+
+TEST(Win32ProcessChild, Sleeps) {
+    if (!std::getenv("TRIVANE_SLEEPING_CHILD")) GTEST_SKIP() << "run by ExitCodesAndTermination";
+    Sleep(60000);
+}
+
+// Values written by the system's own registry tool, read back as stored.
+TEST(Win32RegistryTest, ValuesWrittenByRegAreReadAsStored) {
+    const std::string key = "HKLM\\SOFTWARE\\TrivaneTest" + std::to_string(GetCurrentProcessId());
+    const std::string reg = systemTool("reg.exe");
+    ASSERT_EQ(run(reg, "add " + key + " /v exe_path /t REG_SZ /d \"C:\\Program Files\\vpn\\vpn.exe\" /f"), 0);
+    ASSERT_EQ(run(reg, "add " + key + " /v Count /t REG_DWORD /d 258 /f"), 0);
+
+    RegistryKey k;
+    const String subKey = String(key.substr(5).c_str());
+    ASSERT_EQ(k.open(RegistryRoot::LocalMachine, subKey), 0u);
+    String path;
+    EXPECT_EQ(k.queryString("EXE_PATH"_s, path), 0u);
+    EXPECT_EQ(str(path), "C:\\Program Files\\vpn\\vpn.exe");
+    uint32_t size = 0;
+    EXPECT_EQ(k.queryValue("count"_s, nullptr, size), 0u);
+    ASSERT_EQ(size, 4u);
+    uint32_t count = 0;
+    EXPECT_EQ(k.queryValue("count"_s, &count, size), 0u);
+    EXPECT_EQ(count, 258u);
+    char tooSmall[4];
+    size = sizeof tooSmall;
+    EXPECT_EQ(k.queryValue("exe_path"_s, tooSmall, size), 234u);
+    EXPECT_EQ(size, 29u);  // the text and its NUL
+    EXPECT_EQ(k.queryValue("missing"_s, nullptr, size), 2u);
+
+    RegistryKey none;
+    EXPECT_EQ(none.open(RegistryRoot::LocalMachine, subKey + "\\Absent"), 2u);
+    EXPECT_FALSE(none.isOpen());
+    EXPECT_EQ(run(reg, "delete " + key + " /f"), 0);
+}
+
+// The temporary directory ends with a separator; a path too long for the
+// 260-byte buffer is no directory at all.
+TEST(Win32HostTest, TemporaryDirectoryAndItsLengthLimit) {
+    char saved[32768];
+    const DWORD savedLength = GetEnvironmentVariableA("TMP", saved, sizeof saved);
+    const std::string longPath = "C:\\" + std::string(300, 'a');
+    const struct {
+        const char* tmp;
+        const char* expected;
+    } cases[] = {
+        {"C:\\windows", "C:\\windows\\"},
+        {longPath.c_str(), ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.tmp);
+        SetEnvironmentVariableA("TMP", c.tmp);
+        EXPECT_EQ(str(sys::temporaryDirectory()), c.expected);
+    }
+    SetEnvironmentVariableA("TMP", savedLength ? saved : nullptr);
+}
+
+TEST(Win32HostTest, WellKnownDirectoriesAreAbsolute) {
+    String profile, appData, current;
+    ASSERT_TRUE(sys::profileDirectory(profile));
+    ASSERT_TRUE(sys::applicationDataDirectory(appData));
+    ASSERT_TRUE(sys::currentDirectory(current));
+    for (const String* path : {&profile, &appData, &current}) {
+        EXPECT_GE(path->length(), 3u);
+        EXPECT_EQ(str(*path).substr(1, 2), ":\\") << str(*path);
+    }
+    EXPECT_EQ(str(appData).rfind(str(profile), 0), 0u) << str(appData);
+    EXPECT_EQ(str(sys::systemDirectory()), systemTool("").substr(0, systemTool("").size() - 1));
+}
+
+// Naming a thread raises the debuggers' exception, which nothing else may
+// see, and leaves a description.
+TEST(Win32ThreadTest, NamesReachTheSystem) {
+    std::wstring seen;
+    std::thread t([&] {
+        sys::threadSetName("worker-7");
+        using GetDescription = HRESULT(WINAPI*)(HANDLE, PWSTR*);
+        const auto get = reinterpret_cast<GetDescription>(
+            reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetThreadDescription")));
+        PWSTR text = nullptr;
+        if (get && SUCCEEDED(get(GetCurrentThread(), &text)) && text) {
+            seen = text;
+            LocalFree(text);
+        }
+    });
+    t.join();
+    EXPECT_EQ(seen, L"worker-7");
+}
+
+// The wait releases the mutex and starts waiting in one step, and holds it
+// again on return, as deep as it was held.
+TEST(Win32SyncTest, SemaphoreWaitReleasesTheMutexAtomically) {
+    Mutex lock;
+    Semaphore semaphore;
+    ASSERT_NE(lock.nativeHandle(), nullptr);
+    lock.lock();
+    lock.lock();
+    std::atomic<bool> posted{false};
+    std::thread poster([&] {
+        lock.lock();  // free only while the owner waits
+        posted = true;
+        semaphore.post();
+        lock.unlock();
+    });
+    // One release of a doubly held mutex is not enough for the poster.
+    EXPECT_FALSE(semaphore.wait(300, lock));
+    lock.unlock();
+    EXPECT_TRUE(semaphore.wait(10000, lock));
+    EXPECT_TRUE(posted);
+    poster.join();
+    EXPECT_TRUE(lock.tryLock());
+    lock.unlock();
+    lock.unlock();
+    CriticalSection section;
+    EXPECT_EQ(section.nativeHandle(), nullptr);
+}
+
+}  // namespace
