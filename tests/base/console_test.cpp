@@ -202,10 +202,13 @@ TEST_F(ConsoleTest, TheHostDescriptionOfWindows) {
     for (const char* pattern : expected) EXPECT_TRUE(std::regex_search(text, std::regex(pattern))) << pattern << "\n" << text;
 }
 
-TEST(ConsoleChildTest, BrokenPipeChild) {
-    if (!std::getenv("TRIVANE_BROKEN_PIPE_CHILD")) GTEST_SKIP() << "run by LoggingIntoABrokenPipeKeepsTheProcessAlive";
+// Run again as the child of LoggingIntoABrokenPipeKeepsTheProcessAlive, this
+// program logs into a pipe whose reader has gone, then ends normally.
+const bool s_brokenPipeChild = [] {
+    if (!std::getenv("TRIVANE_BROKEN_PIPE_CHILD")) return false;
     for (int i = 0; i < 5000; ++i) log(LogTrace, "Child", "loop", "a line for a reader that has gone");
-}
+    std::exit(0);
+}();
 
 TEST(ConsoleProcessTest, LoggingIntoABrokenPipeKeepsTheProcessAlive) {
     if (test::windowsTarget) GTEST_SKIP() << "the pipeline is a /bin/sh one; SIGPIPE exists on POSIX only";
@@ -213,7 +216,7 @@ TEST(ConsoleProcessTest, LoggingIntoABrokenPipeKeepsTheProcessAlive) {
     const std::string status = dir.path("status");
     const std::string self = testing::internal::GetArgvs()[0];
     const std::string command = "{ TRIVANE_BROKEN_PIPE_CHILD=1 '" + self +
-                                "' --gtest_filter=ConsoleChildTest.BrokenPipeChild 2>/dev/null; echo $? >'" + status +
+                                "' 2>/dev/null; echo $? >'" + status +
                                 "'; } | true";
     ASSERT_EQ(std::system(command.c_str()), 0);
     EXPECT_EQ(testutil::readAll(status), "0\n");
