@@ -7,12 +7,15 @@
 #include "base/arch/win32/pipesecurity.h"
 #include "base/process.h"
 #include "base/registry.h"
+#include "base/securedir.h"
 #include "base/semaphore.h"
 #include "base/socket2.h"
 
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
 
 #include <atomic>
 #include <cstdlib>
@@ -289,6 +292,54 @@ TEST(Win32PipeSecurityTest, TheAccessListIsBuiltAndApplied) {
     const sys::AccessEntry broken[] = {{Memory("\x07", 1), sys::fileGenericRead}};
     sys::Acl* acl = nullptr;
     EXPECT_EQ(sys::setEntriesInAcl(broken, 1, acl), 87u);
+}
+
+std::string readAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// The private directories below the temporary directory: made with an access
+// list of this account only, and refused when someone else could change them.
+TEST(Win32SecureDirectoryTest, PrivateDirectoriesAndTheirFiles) {
+    const std::filesystem::path base = std::filesystem::temp_directory_path() /
+                                       ("trivane-sd-" + std::to_string(std::random_device()()));
+    std::filesystem::create_directories(base);
+    const String baseText = String(base.string().c_str());
+
+    SecureDirectory dir;
+    ASSERT_EQ(dir.open(baseText, "Velnor/AdminDaemon\\VPN\\user"_s), 0u);
+    EXPECT_EQ(str(dir.path()), base.string() + "\\Velnor\\AdminDaemon\\VPN\\user\\");
+    bool opened = false;
+    EXPECT_EQ(dir.writeFile("velnor.ovpn"_s, "long old contents"_s, &opened), 0u);
+    EXPECT_TRUE(opened);
+    EXPECT_EQ(dir.writeFile("velnor.ovpn"_s, "new"_s), 0u);
+    EXPECT_EQ(readAll(str(dir.path()) + "velnor.ovpn"), "new");
+    for (const char* name : {"", ".", "..", "a\\b", "a/b", "c:x"}) EXPECT_EQ(dir.writeFile(String(name), "x"_s), 123u) << name;
+    EXPECT_EQ(dir.removeFile("velnor.ovpn"_s), 0u);
+    EXPECT_EQ(dir.removeFile("velnor.ovpn"_s), 2u);
+    dir.close();
+    EXPECT_EQ(dir.writeFile("x"_s, "x"_s), 6u);
+    EXPECT_EQ(dir.open(baseText, "a/../b"_s), 123u);
+
+    // A directory another user planted, open to everyone. Wine keeps no
+    // access list of its own for files: it shows the Unix mode as one, and
+    // sets the mode from the list given afterwards (at creation the umask
+    // would take the write bits away again).
+    const std::string planted = base.string() + "\\Planted";
+    ASSERT_TRUE(CreateDirectoryA(planted.c_str(), nullptr));
+    PSECURITY_DESCRIPTOR open = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA("D:P(A;;FA;;;WD)", SDDL_REVISION_1, &open, nullptr));
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL everyone = nullptr;
+    ASSERT_TRUE(GetSecurityDescriptorDacl(open, &present, &everyone, &defaulted));
+    ASSERT_EQ(SetNamedSecurityInfoA(const_cast<char*>(planted.c_str()), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                                    nullptr, nullptr, everyone, nullptr),
+              static_cast<DWORD>(ERROR_SUCCESS));
+    LocalFree(open);
+    EXPECT_EQ(dir.open(baseText, "Planted\\VPN"_s), 5u);
+    EXPECT_FALSE(std::filesystem::exists(base / "Planted" / "VPN"));
+    std::filesystem::remove_all(base);
 }
 
 }  // namespace

@@ -8,6 +8,9 @@
 #include <io.h>
 #include <sddl.h>
 
+#include <string>
+#include <vector>
+
 namespace trivane::sys {
 
 namespace {
@@ -19,10 +22,22 @@ HANDLE native(FileHandle file) noexcept { return reinterpret_cast<HANDLE>(file);
 SECURITY_ATTRIBUTES* ownerOnlyAttributes() noexcept {
     static SECURITY_ATTRIBUTES s_attributes;
     static SECURITY_ATTRIBUTES* const s_built = []() -> SECURITY_ATTRIBUTES* {
+        // Protected (no inherited entries), full access for the process's
+        // own account only.
+        HANDLE token = nullptr;
+        if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return nullptr;
+        DWORD size = 0;
+        GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+        std::vector<unsigned char> user(size ? size : 1);
+        const bool known = GetTokenInformation(token, TokenUser, user.data(), size, &size) != 0;
+        CloseHandle(token);
+        char* sidText = nullptr;
+        if (!known || !ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, &sidText))
+            return nullptr;
+        const std::string sddl = std::string("D:P(A;;FA;;;") + sidText + ")";
+        LocalFree(sidText);
         PSECURITY_DESCRIPTOR descriptor = nullptr;
-        // Protected (no inherited entries), full access for the owner only.
-        if (!ConvertStringSecurityDescriptorToSecurityDescriptorA("D:P(A;;FA;;;OW)", SDDL_REVISION_1, &descriptor,
-                                                                  nullptr))
+        if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr))
             return nullptr;
         s_attributes.nLength = sizeof s_attributes;
         s_attributes.lpSecurityDescriptor = descriptor;
