@@ -9,6 +9,7 @@
 #include "base/registry.h"
 #include "base/securedir.h"
 #include "base/semaphore.h"
+#include "base/trustedfile.h"
 #include "base/socket2.h"
 
 #include <gtest/gtest.h>
@@ -339,6 +340,28 @@ TEST(Win32SecureDirectoryTest, PrivateDirectoriesAndTheirFiles) {
     LocalFree(open);
     EXPECT_EQ(dir.open(baseText, "Planted\\VPN"_s), 5u);
     EXPECT_FALSE(std::filesystem::exists(base / "Planted" / "VPN"));
+
+    // A file is read only when nobody else could have chosen its contents.
+    const std::string own = base.string() + "\\own.txt", inPlanted = planted + "\\file.txt";
+    ASSERT_EQ(writePrivateFile(String(own.c_str()), "exe_path"_s), 0u);
+    std::ofstream(inPlanted) << "planted";
+    const struct {
+        std::string path;
+        uint32_t maxSize;
+        uint32_t error;
+        const char* content;
+    } cases[] = {
+        {own, 100, 0, "exe_path"},
+        {own, 4, 8, ""},
+        {base.string() + "\\missing.txt", 100, 2, ""},
+        {inPlanted, 100, 5, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        Memory content;
+        EXPECT_EQ(readTrustedFile(String(c.path.c_str()), content, c.maxSize), c.error);
+        EXPECT_EQ(std::string(content.data(), content.length()), c.content);
+    }
     std::filesystem::remove_all(base);
 }
 

@@ -10,4 +10,9 @@ namespace trivane::sys {
 // (the object then gets the default access of its parent).
 SECURITY_ATTRIBUTES* ownerOnlyAttributes() noexcept;
 
+// Whether `object` (a file, or a directory when `directory`) is no reparse
+// point, is owned by the system, the administrators or this process's
+// account, and lets nobody else change it.
+bool onlyTrustedMayChange(HANDLE object, bool directory) noexcept;
+
 }  // namespace trivane::sys

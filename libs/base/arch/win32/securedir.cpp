@@ -53,39 +53,7 @@ std::vector<unsigned char> processUser() {
     return buffer;
 }
 
-// A real directory (no reparse point), owned by a trusted account, whose
-// access list lets no one else add, remove or re-protect its entries.
-bool isPrivateDirectory(HANDLE directory) {
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!GetFileInformationByHandle(directory, &info)) return false;
-    if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
-        return false;
-    PSID owner = nullptr;
-    PACL dacl = nullptr;
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (GetSecurityInfo(directory, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
-                        nullptr, &dacl, nullptr, &descriptor) != ERROR_SUCCESS)
-        return false;
-    const std::vector<unsigned char> userToken = processUser();
-    PSID user = userToken.empty() ? nullptr : reinterpret_cast<const TOKEN_USER*>(userToken.data())->User.Sid;
-    // No access list at all grants everyone everything.
-    bool ok = isTrusted(owner, user) && dacl != nullptr;
-    const DWORD changes = FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD | DELETE | WRITE_DAC |
-                          WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
-    for (DWORD i = 0; ok && i < dacl->AceCount; ++i) {
-        void* entry = nullptr;
-        if (!GetAce(dacl, i, &entry)) {
-            ok = false;
-            break;
-        }
-        const auto* ace = static_cast<const ACCESS_ALLOWED_ACE*>(entry);
-        if (ace->Header.AceType != ACCESS_ALLOWED_ACE_TYPE) continue;
-        if ((ace->Header.AceFlags & INHERIT_ONLY_ACE) != 0) continue;
-        if ((ace->Mask & changes) != 0 && !isTrusted(const_cast<DWORD*>(&ace->SidStart), user)) ok = false;
-    }
-    LocalFree(descriptor);
-    return ok;
-}
+bool isPrivateDirectory(HANDLE directory) { return sys::onlyTrustedMayChange(directory, true); }
 
 HANDLE openDirectory(const String& path) {
     String name = path.clone();
@@ -137,6 +105,43 @@ uint32_t writeAt(const String& path, const String& content, bool* opened) {
 }
 
 }  // namespace
+
+namespace sys {
+
+bool onlyTrustedMayChange(HANDLE object, bool directory) noexcept {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(object, &info)) return false;
+    const bool isDirectory = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    if (isDirectory != directory || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) return false;
+    PSID owner = nullptr;
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetSecurityInfo(object, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
+                        nullptr, &dacl, nullptr, &descriptor) != ERROR_SUCCESS)
+        return false;
+    const std::vector<unsigned char> userToken = processUser();
+    PSID user = userToken.empty() ? nullptr : reinterpret_cast<const TOKEN_USER*>(userToken.data())->User.Sid;
+    // No access list at all grants everyone everything.
+    bool ok = isTrusted(owner, user) && dacl != nullptr;
+    const DWORD changes = FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD | DELETE | WRITE_DAC |
+                          WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
+    for (DWORD i = 0; ok && i < dacl->AceCount; ++i) {
+        void* entry = nullptr;
+        if (!GetAce(dacl, i, &entry)) {
+            ok = false;
+            break;
+        }
+        const auto* ace = static_cast<const ACCESS_ALLOWED_ACE*>(entry);
+        if (ace->Header.AceType != ACCESS_ALLOWED_ACE_TYPE) continue;
+        if ((ace->Header.AceFlags & INHERIT_ONLY_ACE) != 0) continue;
+        if ((ace->Mask & changes) != 0 && !isTrusted(const_cast<DWORD*>(&ace->SidStart), user)) ok = false;
+    }
+    LocalFree(descriptor);
+    return ok;
+}
+
+
+}  // namespace sys
 
 char nativePathSeparator() noexcept { return '\\'; }
 
