@@ -18,8 +18,10 @@ class ThreadPrivate;
 
 // Base of every thread of the toolkit: a subclass supplies main(). Nothing
 // thrown out of main() leaves the thread. A Thread is never destroyed by its
-// own running thread; destroying it elsewhere waits for the body to return,
-// so a subclass whose members the body uses joins in its own destructor.
+// own running thread; destroying it elsewhere waits for the body to return.
+// The body is called through the subclass's virtual table, which the
+// subclass's destructor takes down before ~Thread runs: so a subclass that
+// can be destroyed while it may still run joins in its own destructor.
 class Thread {
 public:
     // `synchro`: counted by SynchroThread and listed in MapThread while it runs.
