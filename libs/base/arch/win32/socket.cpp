@@ -154,11 +154,18 @@ int socketShutdown(SocketHandle s, int how) {
     return shutdown(native(s), native_) == 0 ? 0 : -1;
 }
 
-// A shut-down socket ends no blocked call here: the blocked receive or
-// accept is cancelled as the I/O it is underneath.
+// A shut-down socket ends no blocked call here: the blocked receive, accept
+// or wait is cancelled as the I/O it is underneath. A call that its thread
+// was only about to make when the first cancel came is caught by the later
+// ones; the caller has released its lock just before the call.
 void socketInterrupt(SocketHandle s) {
     shutdown(native(s), SD_BOTH);
-    CancelIoEx(reinterpret_cast<HANDLE>(native(s)), nullptr);
+    const HANDLE handle = reinterpret_cast<HANDLE>(native(s));
+    CancelIoEx(handle, nullptr);
+    for (int i = 0; i < 10; ++i) {
+        Sleep(10);
+        CancelIoEx(handle, nullptr);
+    }
 }
 
 int socketSetBlocking(SocketHandle s, bool blocking) {
