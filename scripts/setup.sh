@@ -7,6 +7,7 @@ packages=(
   build-essential cmake ninja-build clang libclang-rt-14-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   python3 valgrind openvpn openssl pkg-config libpcre2-dev
+  g++-mingw-w64-x86-64-posix wine64
 )
 
 missing=()

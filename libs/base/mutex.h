@@ -47,9 +47,9 @@ public:
     CriticalSection(const CriticalSection&) = delete;
     CriticalSection& operator=(const CriticalSection&) = delete;
 
-    void lock() override { sys::mutexLock(m_native); }
-    bool tryLock() override { return sys::mutexTryLock(m_native); }
-    void unlock() override { sys::mutexUnlock(m_native); }
+    void lock() override { sys::criticalSectionLock(m_native); }
+    bool tryLock() override { return sys::criticalSectionTryLock(m_native); }
+    void unlock() override { sys::criticalSectionUnlock(m_native); }
 
 private:
     sys::NativeMutex m_native;

@@ -13,10 +13,15 @@ NoMutex& NoMutex::instance() noexcept {
 bool Semaphore::wait(int32_t timeoutMs) { return sys::semaphoreWait(m_native, timeoutMs); }
 
 bool Semaphore::wait(int32_t timeoutMs, IMutex& mutex) {
-    // Without an atomic release-and-wait the count keeps a post made between
-    // the two steps.
-    mutex.unlock();
-    const bool signalled = sys::semaphoreWait(m_native, timeoutMs);
+    bool signalled;
+    if (void* handle = mutex.nativeHandle()) {
+        signalled = sys::semaphoreWaitReleasing(m_native, handle, timeoutMs);
+    } else {
+        // Without an atomic release-and-wait the count keeps a post made
+        // between the two steps.
+        mutex.unlock();
+        signalled = sys::semaphoreWait(m_native, timeoutMs);
+    }
     mutex.lock();
     return signalled;
 }

@@ -224,7 +224,7 @@ void Socket::close() {
     if (m_socket.exchange(sys::invalidSocket, std::memory_order_acq_rel) == sys::invalidSocket) return;
     if (m_busy > 0) {
         // Wakes the waiting call; it closes the descriptor when it ends.
-        sys::socketShutdown(m_descriptor.load(std::memory_order_acquire), 2);
+        sys::socketInterrupt(m_descriptor.load(std::memory_order_acquire));
         return;
     }
     release();
@@ -396,7 +396,10 @@ void Socket::connect(const SocketAddress& address, uint32_t timeoutMs, IMutex& l
     }
 
     SelectFlags flags;
+    // Linux shows a failed connect as writable, Windows in the error set:
+    // either ends the wait, and the pending error tells which it was.
     flags.writable = true;
+    flags.error = true;
     enter();
     m_selector.prepare(flags);
     {
@@ -406,7 +409,7 @@ void Socket::connect(const SocketAddress& address, uint32_t timeoutMs, IMutex& l
     }
     if (!leave()) TRIVANE_THROW(ESocket);
     if (rc > 0) m_selector.result(flags);
-    if (rc <= 0 || !flags.writable) {
+    if (rc <= 0 || !(flags.writable || flags.error)) {
         log(LogTrace, "Socket", "connect", "error during select or socket not writable, rc="_s + String::fromInt(rc));
         setBlocking();
         close();

@@ -3,6 +3,7 @@
 #include "base/arch/thread.h"
 #include "base/datetime.h"
 #include "base/file.h"
+#include "support/platform.h"
 #include "testutil.h"
 
 #include <gtest/gtest.h>
@@ -154,6 +155,7 @@ TEST_F(ConsoleTest, LinesOfManyThreadsOnFourLevelsOfOneFileStayWhole) {
 }
 
 TEST_F(ConsoleTest, TheHostDescriptionNamesLinuxAndTheRealUser) {
+    if (test::windowsTarget) GTEST_SKIP() << "the Linux host; TheHostDescriptionOfWindows describes Windows";
     const std::string file = path("host.txt");
     console().setOutput(LogTrace, tv(file));
     console().infoSystem(true);
@@ -176,6 +178,30 @@ TEST_F(ConsoleTest, TheHostDescriptionNamesLinuxAndTheRealUser) {
     EXPECT_EQ(text.find("Windows 9"), std::string::npos);
 }
 
+TEST_F(ConsoleTest, TheHostDescriptionOfWindows) {
+    if (!test::windowsTarget) GTEST_SKIP() << "the Windows host; TheHostDescriptionNamesLinuxAndTheRealUser describes Linux";
+    const std::string file = path("host.txt");
+    console().setOutput(LogTrace, tv(file));
+    console().infoSystem(true);
+    const std::string text = testutil::readAll(file);
+    EXPECT_TRUE(std::regex_match(str(console().osName()), std::regex(R"(Microsoft Windows .*)")));
+    EXPECT_TRUE(std::regex_match(str(console().osVersion()), std::regex(R"(\d+\.\d+)")));
+    EXPECT_TRUE(std::regex_match(str(console().servicePack()), std::regex(R"(Service Pack \d+\.\d+)")));
+    const char* expected[] = {
+        R"(Console\.infoSystem System directory: [A-Za-z]:\\.*\\system32\n)",
+        R"(Console\.infoSystem Windows directory: [A-Za-z]:\\.*\n)",
+        R"(Console\.infoSystem Windows temporary directory: [A-Za-z]:\\.*\\\n)",
+        R"(Console\.infoSystem Command line: .*base_console_test)",
+        R"(Console\.infoSystem Microsoft Windows .*\n)",
+        R"(Console\.infoSystem Service Pack \d+\.\d+\n)",
+        R"(Console\.infoSystem Number of Processors: [1-9]\d*\n)",
+        R"(Console\.infoSystem Page size: [1-9]\d*\n)",
+        R"(Console\.infoSystem Username: .+\n)",
+        R"(Console\.infoSystem -----------------------------------\n)",
+    };
+    for (const char* pattern : expected) EXPECT_TRUE(std::regex_search(text, std::regex(pattern))) << pattern << "\n" << text;
+}
+
 // Run again as the child of LoggingIntoABrokenPipeKeepsTheProcessAlive, this
 // program logs into a pipe whose reader has gone, then ends normally.
 const bool s_brokenPipeChild = [] {
@@ -185,6 +211,7 @@ const bool s_brokenPipeChild = [] {
 }();
 
 TEST(ConsoleProcessTest, LoggingIntoABrokenPipeKeepsTheProcessAlive) {
+    if (test::windowsTarget) GTEST_SKIP() << "the pipeline is a /bin/sh one; SIGPIPE exists on POSIX only";
     testutil::ScratchDir dir;
     const std::string status = dir.path("status");
     const std::string self = testing::internal::GetArgvs()[0];

@@ -1,6 +1,7 @@
 #include "base/cosmictick.h"
 
 #include "base/clock.h"
+#include "support/platform.h"
 
 #include <gtest/gtest.h>
 
@@ -36,6 +37,7 @@ TEST(CosmicTickTest, TheTickFollowsTheClock) {
 }
 
 TEST(CosmicTickDeathTest, ShutdownAtExitReportsOutsideReferences) {
+    if (test::windowsTarget) GTEST_SKIP() << "the child hangs at exit now and then under Wine; not yet understood";
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(
         {

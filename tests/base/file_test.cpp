@@ -2,6 +2,7 @@
 
 #include "base/console.h"
 #include "base/exception.h"
+#include "support/platform.h"
 #include "testutil.h"
 
 #include <gtest/gtest.h>
@@ -38,7 +39,11 @@ TEST(FileTest, CreateDirectoriesMakesTheMissingOnesAndRefusesAnExistingLastOne) 
             if (c == '\\') c = '/';
         EXPECT_TRUE(fs::is_directory(expected)) << path;
         EXPECT_TRUE(File::isDirectory(tv(path)));
-        EXPECT_EQ(fs::status(expected).permissions(), fs::perms::owner_all) << path;
+        // Windows keeps the owner-only access in the access list, which
+        // the permission bits of the C++ library do not show.
+        if (!trivane::test::windowsTarget) {
+            EXPECT_EQ(fs::status(expected).permissions(), fs::perms::owner_all) << path;
+        }
         EXPECT_EQ(efileFrom([&] { File::createDirectories(tv(path)); }), "EFile:file") << path;
     }
     EXPECT_FALSE(File::isDirectory(tv(base + "/none")));
@@ -73,13 +78,17 @@ TEST(FileTest, OpenFlagsDecideCreationAndTruncation) {
     EXPECT_EQ(f.position(), -1);
     EXPECT_EQ(f.remaining(), 0);
     ASSERT_TRUE(f.open(tv(dir.path("new.bin")), File::Read | File::Write));
-    EXPECT_EQ(fs::status(dir.path("new.bin")).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+    if (!trivane::test::windowsTarget) {
+        EXPECT_EQ(fs::status(dir.path("new.bin")).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+    }
 }
 
 TEST(FileTest, ASymbolicLinkIsNotFollowed) {
     testutil::ScratchDir dir;
     testutil::writeAll(dir.path("target"), "secret");
-    fs::create_symlink(dir.path("target"), dir.path("link"));
+    std::error_code linkError;
+    fs::create_symlink(dir.path("target"), dir.path("link"), linkError);
+    if (linkError) GTEST_SKIP() << "this system cannot create a symbolic link: " << linkError.message();
     for (int flags : {int(File::Read), int(File::Write), File::Read | File::Write}) {
         File f;
         EXPECT_FALSE(f.open(tv(dir.path("link")), flags)) << flags;
@@ -201,6 +210,7 @@ TEST(FileTest, TheProgramPartOfACommandLine) {
 }
 
 TEST(FileTest, TheCommandLineOfThisProcessIsQuotedWhenItHoldsABlank) {
+    if (trivane::test::windowsTarget) GTEST_SKIP() << "runs a link to itself through /proc and /bin/sh";
     const std::string self = fs::canonical("/proc/self/exe").string();
     EXPECT_EQ(str(File::getCommandLinePath()).substr(0, testing::internal::GetArgvs()[0].size()),
               testing::internal::GetArgvs()[0]);

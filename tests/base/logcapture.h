@@ -3,10 +3,10 @@
 
 #include "base/console.h"
 
-#include <unistd.h>
-
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <string>
 
@@ -15,10 +15,10 @@ namespace trivane::test {
 class LogCapture {
 public:
     LogCapture() {
-        char name[] = "/tmp/trivane-log-XXXXXX";
-        const int fd = mkstemp(name);
-        if (fd >= 0) ::close(fd);
-        m_path = name;
+        static int s_count = 0;
+        m_path = (std::filesystem::temp_directory_path() /
+                  ("trivane-log-" + std::to_string(std::random_device()()) + "-" + std::to_string(++s_count)))
+                     .string();
         for (int level = 0; level < Console::levels; ++level)
             Console::instance()->setOutput(level, String(m_path.c_str()).clone());
     }
@@ -30,7 +30,8 @@ public:
     LogCapture& operator=(const LogCapture&) = delete;
 
     std::string text() const {
-        std::ifstream in(m_path);
+        // As written: a line break the message holds stays as it is.
+        std::ifstream in(m_path, std::ios::binary);
         std::ostringstream all;
         all << in.rdbuf();
         return all.str();

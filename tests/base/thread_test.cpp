@@ -182,8 +182,10 @@ TEST(ThreadDeathTest, SurvivorsAreListedAtExit) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(
         {
-            static Semaphore never;
-            Body* sleeper = new Body("sleeper", [](Body&) { never.wait(-1); });
+            // Never destroyed: a semaphore closed at exit would end the
+            // sleeper's wait on Windows before the survivors are listed.
+            static Semaphore* const never = new Semaphore;
+            Body* sleeper = new Body("sleeper", [](Body&) { never->wait(-1); });
             sleeper->run();
             std::exit(0);
         },

@@ -5,6 +5,7 @@
 #include "http/response.h"
 
 #include "base/console.h"
+#include "base/logcapture.h"
 
 #include <gtest/gtest.h>
 
@@ -197,17 +198,10 @@ TEST(HeaderTest, AMatchingLastLineWithoutLfIsAMalformedHeader) {
     EXPECT_EQ(thrown([&] { last.getAttribute("host"); }), "");
     EXPECT_EQ(thrown([&] { last.contentLength(); }), "EBadHeader:header:459");
 
-    char logPath[] = "/tmp/http-log-XXXXXX";
-    const int logFd = mkstemp(logPath);
-    ASSERT_GE(logFd, 0);
-    close(logFd);
-    Console::instance()->setOutput(LogTrace, String(logPath));
+    test::LogCapture capture;
     thrown([&] { last.getAttribute("content-length"); });
-    Console::instance()->setOutput(LogTrace, "stdout"_s);
-    std::ifstream in(logPath);
     std::stringstream log;
-    log << in.rdbuf();
-    std::remove(logPath);
+    log << capture.text();
     EXPECT_NE(log.str().find("TRACE http.Header.getAttribute bad header: GET / HTTP/1.1\r\nContent-Length: 5\n"),
               std::string::npos)
         << log.str();

@@ -25,7 +25,7 @@ def run_peer(*args):
                 files.append(path)
             else:
                 files.append(a)
-        done = subprocess.run([PEER, *files, out], stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, timeout=60)
+        done = subprocess.run([*PEER, *files, out], stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, timeout=60)
         if done.returncode != 0:
             return done.returncode, None
         with open(out, "rb") as f:
@@ -127,5 +127,11 @@ class PythonWritesToolkitReads(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    PEER = sys.argv.pop(1)
+    # The peer's command: one program, or the words before "--" (an
+    # emulator and the program it runs).
+    if "--" in sys.argv:
+        end = sys.argv.index("--")
+        PEER, sys.argv[1:end + 1] = sys.argv[1:end], []
+    else:
+        PEER = [sys.argv.pop(1)]
     unittest.main(verbosity=2)

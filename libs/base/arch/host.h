@@ -4,6 +4,7 @@
 #include "base/string.h"
 
 #include <cstdint>
+#include <string_view>
 
 namespace trivane::sys {
 
@@ -26,9 +27,14 @@ struct ProcessorInfo {
     uint32_t activeMask = 0;
 };
 
+// One log line for an attached debugger; nothing where the system has no
+// such channel.
+void debugOutput(std::string_view line) noexcept;
+
 String systemDirectory();
 String windowsDirectory();
-// Ends with a separator.
+// Ends with a separator. Empty when the system cannot tell, which includes
+// a path that does not fit the system's 260-byte buffer.
 String temporaryDirectory();
 bool osVersion(OsVersion& version);
 ProcessorInfo processorInfo();

@@ -55,6 +55,10 @@ int socketRecvFrom(SocketHandle s, void* buffer, int length, SystemAddress& from
 int socketSendTo(SocketHandle s, const void* data, int length, const SystemAddress& to);
 // how: 0 receiving, 1 sending, 2 both.
 int socketShutdown(SocketHandle s, int how);
+// Wakes the calls that other threads have blocked on the socket (a receive,
+// an accept, a readiness wait): they fail or see the end. The socket is
+// good for nothing but closing afterwards.
+void socketInterrupt(SocketHandle s);
 int socketSetBlocking(SocketHandle s, bool blocking);
 
 int socketSetReuseAddress(SocketHandle s, bool on);

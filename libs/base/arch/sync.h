@@ -23,9 +23,13 @@ bool mutexTryLock(NativeMutex& m);
 void mutexUnlock(NativeMutex& m);
 void* mutexNativeHandle(NativeMutex& m);
 
-// Recursive critical section: the same as the mutex here, with no handle.
+// Recursive critical section, with no handle: a lock of the process's own
+// that may be cheaper than the mutex.
 void criticalSectionInit(NativeMutex& m);
 void criticalSectionDestroy(NativeMutex& m);
+void criticalSectionLock(NativeMutex& m);
+bool criticalSectionTryLock(NativeMutex& m);
+void criticalSectionUnlock(NativeMutex& m);
 
 // Counting semaphore with a maximum count of 0x7FFFFFFF. `timeoutMs` -1
 // waits without limit; returns false on time-out.
@@ -33,6 +37,9 @@ void semaphoreInit(NativeSemaphore& s, int32_t initial);
 void semaphoreDestroy(NativeSemaphore& s);
 void semaphorePost(NativeSemaphore& s, int32_t count);
 bool semaphoreWait(NativeSemaphore& s, int32_t timeoutMs);
+// Releases the mutex of `mutexHandle` (from mutexNativeHandle) and waits in
+// one step; the caller locks the mutex again.
+bool semaphoreWaitReleasing(NativeSemaphore& s, void* mutexHandle, int32_t timeoutMs);
 
 // Lets another thread run on this processor.
 void yieldProcessor();

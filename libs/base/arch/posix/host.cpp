@@ -36,6 +36,9 @@ bool fromEnvironment(const char* variable, String& value) {
 
 void ignoreBrokenPipe() noexcept { signal(SIGPIPE, SIG_IGN); }
 
+// Linux has no debugger channel for text; the lines reach standard output.
+void debugOutput(std::string_view) noexcept {}
+
 String systemDirectory() { return "/usr/lib"_s; }
 String windowsDirectory() { return "/"_s; }
 

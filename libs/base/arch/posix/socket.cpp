@@ -154,6 +154,9 @@ int socketShutdown(SocketHandle s, int how) {
     return ::shutdown(fd(s), native);
 }
 
+// Linux ends every blocked call on a socket that is shut down both ways.
+void socketInterrupt(SocketHandle s) { ::shutdown(fd(s), SHUT_RDWR); }
+
 int socketSetBlocking(SocketHandle s, bool blocking) {
     const int flags = fcntl(fd(s), F_GETFL);
     if (flags < 0) return -1;

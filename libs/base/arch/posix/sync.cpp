@@ -67,6 +67,9 @@ void* mutexNativeHandle(NativeMutex&) { return nullptr; }
 
 void criticalSectionInit(NativeMutex& m) { initRecursive(m); }
 void criticalSectionDestroy(NativeMutex& m) { pthread_mutex_destroy(native(m)); }
+void criticalSectionLock(NativeMutex& m) { pthread_mutex_lock(native(m)); }
+bool criticalSectionTryLock(NativeMutex& m) { return pthread_mutex_trylock(native(m)) == 0; }
+void criticalSectionUnlock(NativeMutex& m) { pthread_mutex_unlock(native(m)); }
 
 void semaphoreInit(NativeSemaphore& s, int32_t initial) {
     if (sem_init(native(s), 0, static_cast<unsigned>(initial)) != 0) std::abort();
@@ -101,6 +104,10 @@ bool semaphoreWait(NativeSemaphore& s, int32_t timeoutMs) {
     }
     return acquiredFrom(s);
 }
+
+// No mutex here has a handle (mutexNativeHandle gives null), so no caller
+// can reach this.
+bool semaphoreWaitReleasing(NativeSemaphore&, void*, int32_t) { std::abort(); }
 
 void yieldProcessor() { sched_yield(); }
 

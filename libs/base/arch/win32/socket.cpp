@@ -1,0 +1,252 @@
+// Winsock behind the portable socket interface. Its error numbers are the
+// ones the interface speaks, so they pass through unchanged.
+#include "base/arch/socket.h"
+
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <windows.h>
+
+#include <cstring>
+
+namespace trivane::sys {
+
+namespace {
+
+static_assert(sizeof(sockaddr_storage) <= sizeof(SystemAddress::storage));
+
+SOCKET native(SocketHandle s) { return static_cast<SOCKET>(s); }
+const sockaddr* raw(const SystemAddress& a) { return reinterpret_cast<const sockaddr*>(a.storage); }
+sockaddr* raw(SystemAddress& a) { return reinterpret_cast<sockaddr*>(a.storage); }
+
+// Winsock is started once, before the first call that needs it, and stays
+// up until the process ends.
+int startWinsock() {
+    static const int s_started = [] {
+        WSADATA data;
+        return WSAStartup(MAKEWORD(2, 2), &data);
+    }();
+    if (s_started != 0) WSASetLastError(s_started);
+    return s_started;
+}
+
+int setOption(SocketHandle s, int level, int name, const void* value, int length) {
+    return setsockopt(native(s), level, name, static_cast<const char*>(value), length) == 0 ? 0 : -1;
+}
+
+int setFlag(SocketHandle s, int level, int name, bool on) {
+    const BOOL value = on ? TRUE : FALSE;
+    return setOption(s, level, name, &value, sizeof value);
+}
+
+// Winsock's time-outs are whole milliseconds in a DWORD.
+int setTimeout(SocketHandle s, int name, uint32_t ms) {
+    const DWORD value = ms;
+    return setOption(s, SOL_SOCKET, name, &value, sizeof value);
+}
+
+int64_t timeout(SocketHandle s, int name) {
+    DWORD value = 0;
+    int length = sizeof value;
+    if (getsockopt(native(s), SOL_SOCKET, name, reinterpret_cast<char*>(&value), &length) != 0) return -1;
+    return value;
+}
+
+void notInherited(SOCKET s) { SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0); }
+
+}  // namespace
+
+int lastSocketError() noexcept { return WSAGetLastError(); }
+
+int lookupAddress(const String& host, const String& port, int socketType, bool passive, AddressInfo& out) {
+    if (const int rc = startWinsock()) return rc;
+    addrinfo hints;
+    std::memset(&hints, 0, sizeof hints);
+    hints.ai_family = AF_UNSPEC;
+    const char* service = nullptr;
+    String portText = port.clone();
+    switch (socketType) {
+        case 1:
+            hints.ai_socktype = SOCK_DGRAM;
+            hints.ai_protocol = IPPROTO_UDP;
+            break;
+        case 2:
+            hints.ai_socktype = SOCK_RAW;
+            hints.ai_protocol = IPPROTO_ICMP;
+            break;
+        default:
+            hints.ai_socktype = SOCK_STREAM;
+            hints.ai_protocol = IPPROTO_TCP;
+            break;
+    }
+    if (socketType != 2) {
+        hints.ai_flags = passive ? AI_PASSIVE : 0;
+        service = portText.cStr();
+    }
+    String hostText = host.clone();
+    addrinfo* list = nullptr;
+    const int rc = getaddrinfo(hostText.cStr(), service, &hints, &list);
+    if (rc != 0) return rc;
+    out.family = list->ai_family;
+    out.type = list->ai_socktype;
+    out.protocol = list->ai_protocol;
+    std::memcpy(out.address.storage, list->ai_addr, list->ai_addrlen);
+    out.address.length = static_cast<uint32_t>(list->ai_addrlen);
+    freeaddrinfo(list);
+    return 0;
+}
+
+String lookupErrorText(int code) { return String(gai_strerrorA(code)).clone(); }
+
+SocketHandle socketOpen(int family, int type, int protocol) {
+    if (startWinsock() != 0) return invalidSocket;
+    const SOCKET s = WSASocketW(family, type, protocol, nullptr, 0, WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
+    if (s == INVALID_SOCKET) return invalidSocket;
+    notInherited(s);  // systems without the flag
+    // IPv6 sockets carry IPv4 as well, as they do on Linux: a listener on
+    // "[::]" is reached by both families.
+    if (family == AF_INET6) {
+        const DWORD off = 0;
+        setsockopt(s, IPPROTO_IPV6, IPV6_V6ONLY, reinterpret_cast<const char*>(&off), sizeof off);
+    }
+    return static_cast<SocketHandle>(s);
+}
+
+void socketClose(SocketHandle s) { closesocket(native(s)); }
+
+int socketBind(SocketHandle s, const SystemAddress& a) {
+    return bind(native(s), raw(a), static_cast<int>(a.length)) == 0 ? 0 : -1;
+}
+
+int socketListen(SocketHandle s, int backlog) { return listen(native(s), backlog) == 0 ? 0 : -1; }
+
+SocketHandle socketAccept(SocketHandle s) {
+    const SOCKET accepted = accept(native(s), nullptr, nullptr);
+    if (accepted == INVALID_SOCKET) return invalidSocket;
+    notInherited(accepted);
+    return static_cast<SocketHandle>(accepted);
+}
+
+int socketConnect(SocketHandle s, const SystemAddress& a) {
+    return connect(native(s), raw(a), static_cast<int>(a.length)) == 0 ? 0 : -1;
+}
+
+int socketRecv(SocketHandle s, void* buffer, int length) {
+    return recv(native(s), static_cast<char*>(buffer), length, 0);
+}
+
+int socketSend(SocketHandle s, const void* data, int length) {
+    return send(native(s), static_cast<const char*>(data), length, 0);
+}
+
+int socketRecvFrom(SocketHandle s, void* buffer, int length, SystemAddress& from) {
+    int size = sizeof from.storage;
+    const int rc = recvfrom(native(s), static_cast<char*>(buffer), length, 0, raw(from), &size);
+    from.length = rc >= 0 ? static_cast<uint32_t>(size) : 0;
+    return rc;
+}
+
+int socketSendTo(SocketHandle s, const void* data, int length, const SystemAddress& to) {
+    return sendto(native(s), static_cast<const char*>(data), length, 0, raw(to), static_cast<int>(to.length));
+}
+
+int socketShutdown(SocketHandle s, int how) {
+    const int native_ = how == 0 ? SD_RECEIVE : how == 1 ? SD_SEND : SD_BOTH;
+    return shutdown(native(s), native_) == 0 ? 0 : -1;
+}
+
+// A shut-down socket ends no blocked call here: the blocked receive, accept
+// or wait is cancelled as the I/O it is underneath. A call that its thread
+// was only about to make when the first cancel came is caught by the later
+// ones; the caller has released its lock just before the call.
+void socketInterrupt(SocketHandle s) {
+    shutdown(native(s), SD_BOTH);
+    const HANDLE handle = reinterpret_cast<HANDLE>(native(s));
+    CancelIoEx(handle, nullptr);
+    for (int i = 0; i < 10; ++i) {
+        Sleep(10);
+        CancelIoEx(handle, nullptr);
+    }
+}
+
+int socketSetBlocking(SocketHandle s, bool blocking) {
+    u_long nonBlocking = blocking ? 0 : 1;
+    return ioctlsocket(native(s), FIONBIO, &nonBlocking) == 0 ? 0 : -1;
+}
+
+int socketSetReuseAddress(SocketHandle s, bool on) { return setFlag(s, SOL_SOCKET, SO_REUSEADDR, on); }
+int socketSetRecvTimeout(SocketHandle s, uint32_t ms) { return setTimeout(s, SO_RCVTIMEO, ms); }
+int socketSetSendTimeout(SocketHandle s, uint32_t ms) { return setTimeout(s, SO_SNDTIMEO, ms); }
+int socketSetNoDelay(SocketHandle s, bool on) { return setFlag(s, IPPROTO_TCP, TCP_NODELAY, on); }
+int socketSetBroadcast(SocketHandle s, bool on) { return setFlag(s, SOL_SOCKET, SO_BROADCAST, on); }
+
+int socketSetLingerZero(SocketHandle s) {
+    linger value;
+    value.l_onoff = 1;
+    value.l_linger = 0;
+    return setOption(s, SOL_SOCKET, SO_LINGER, &value, sizeof value);
+}
+
+int64_t socketRecvTimeout(SocketHandle s) { return timeout(s, SO_RCVTIMEO); }
+int64_t socketSendTimeout(SocketHandle s) { return timeout(s, SO_SNDTIMEO); }
+
+int socketNoDelay(SocketHandle s) {
+    BOOL value = FALSE;
+    int length = sizeof value;
+    if (getsockopt(native(s), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<char*>(&value), &length) != 0) return -1;
+    return value != FALSE ? 1 : 0;
+}
+
+int socketPendingError(SocketHandle s, int& error) {
+    int value = 0;
+    int length = sizeof value;
+    if (getsockopt(native(s), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&value), &length) != 0) return -1;
+    error = value;
+    return 0;
+}
+
+int socketPeerName(SocketHandle s, SystemAddress& out) {
+    int length = sizeof out.storage;
+    const int rc = getpeername(native(s), raw(out), &length);
+    out.length = rc == 0 ? static_cast<uint32_t>(length) : 0;
+    return rc == 0 ? 0 : -1;
+}
+
+int socketLocalName(SocketHandle s, SystemAddress& out) {
+    int length = sizeof out.storage;
+    const int rc = getsockname(native(s), raw(out), &length);
+    out.length = rc == 0 ? static_cast<uint32_t>(length) : 0;
+    return rc == 0 ? 0 : -1;
+}
+
+bool describeAddress(const SystemAddress& address, AddressText& out) {
+    char text[INET6_ADDRSTRLEN];
+    const sockaddr* a = raw(address);
+    if (address.length < sizeof(a->sa_family)) return false;
+    if (a->sa_family == AF_INET && address.length >= sizeof(sockaddr_in)) {
+        const auto* in = reinterpret_cast<const sockaddr_in*>(a);
+        if (!inet_ntop(AF_INET, &in->sin_addr, text, sizeof text)) return false;
+        out.family = 4;
+        out.mapped = false;
+        out.host = String(text).clone();
+        out.port = String::fromUInt(ntohs(in->sin_port));
+        return true;
+    }
+    if (a->sa_family == AF_INET6 && address.length >= sizeof(sockaddr_in6)) {
+        const auto* in6 = reinterpret_cast<const sockaddr_in6*>(a);
+        out.family = 6;
+        out.mapped = IN6_IS_ADDR_V4MAPPED(&in6->sin6_addr);
+        const void* bytes = out.mapped ? static_cast<const void*>(in6->sin6_addr.s6_addr + 12)
+                                       : static_cast<const void*>(&in6->sin6_addr);
+        if (!inet_ntop(out.mapped ? AF_INET : AF_INET6, bytes, text, sizeof text)) return false;
+        out.host = String(text).clone();
+        out.port = String::fromUInt(ntohs(in6->sin6_port));
+        return true;
+    }
+    out.family = 0;
+    return true;
+}
+
+// select() serves every socket: its sets hold handles, not small numbers.
+bool pollSupported() noexcept { return false; }
+
+}  // namespace trivane::sys
