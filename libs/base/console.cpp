@@ -158,6 +158,7 @@ void Console::write(int level, const String& module, const String& function, con
     // The debugger gets the line text alone: no time, no line break.
     const std::size_t textStart = shortLine + static_cast<std::size_t>(digits) + 1;
     sys::debugOutput(std::string_view(line + textStart, used - textStart - 1));
+    if (!m_copyToStandardOutput) return;
     std::fwrite(line + shortLine, 1, used - shortLine, stdout);
     if (std::ferror(stdout)) std::clearerr(stdout);
 }

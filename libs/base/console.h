@@ -31,6 +31,10 @@ public:
     // Called during start-up, before other threads log.
     void setOutput(int level, const String& target);
     const String& target(int level) const { return m_outputs[level].target; }
+    // Whether every line is also copied to standard output (the default).
+    // A tool whose standard output carries its results turns it off.
+    // Called during start-up, before other threads log.
+    void setStandardOutputCopy(bool copy) noexcept { m_copyToStandardOutput = copy; }
 
     // Any thread; each line reaches a file whole, under the console's lock.
     void write(int level, const String& module, const String& function, const String& message);
@@ -62,6 +66,7 @@ private:
     // Levels pointed at one file hold separate streams on it: one line's
     // seek, write and flush must not interleave with another's.
     Mutex m_writeLock;
+    bool m_copyToStandardOutput = true;
 };
 
 void log(int level, const String& module, const String& function, const String& message);
