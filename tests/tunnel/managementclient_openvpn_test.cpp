@@ -36,6 +36,12 @@ protected:
         daemon = std::make_unique<StandInDaemon>(temp, managementAddress);
     }
     void TearDown() override {
+        // The client is destroyed later on the recycle thread: end its thread
+        // now, while the listener and the stand-in daemon still exist.
+        if (client) {
+            client->requestStop();
+            client->wait(15000);
+        }
         client = nullptr;
         daemon.reset();
         server.reset();

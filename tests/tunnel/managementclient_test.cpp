@@ -110,7 +110,12 @@ protected:
         client->addListener(&events);
     }
     void TearDown() override {
-        if (client) client->requestStop();
+        // The client is destroyed later on the recycle thread: end its thread
+        // now, while the listener and the peers it talks to still exist.
+        if (client) {
+            client->requestStop();
+            client->wait(15000);
+        }
         client = nullptr;
         pipeRunner.reset();
     }
