@@ -4,7 +4,6 @@ called with Python's standard xmlrpc.client over the Unix socket that stands
 for its named pipe, as root and as another uid.
 
 usage: daemon_test.py ADMINDAEMON XMLRPCCALL SCMCTL [unittest arguments]"""
-import http.client
 import os
 import shutil
 import signal
@@ -17,6 +16,9 @@ import threading
 import time
 import unittest
 import xmlrpc.client as xc
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from pipe_transport import UnixTransport  # noqa: E402
 
 DAEMON = XMLRPCCALL = SCMCTL = None
 NOBODY = 65534
@@ -56,29 +58,6 @@ def alive(pid):
             return f.read().rsplit(")", 1)[1].split()[0] != "Z"
     except OSError:
         return False
-
-
-class UnixConnection(http.client.HTTPConnection):
-    def __init__(self, path):
-        super().__init__("localhost", timeout=60)
-        self.unix_path = path
-
-    def connect(self):
-        s = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
-        # A blocking open waits while every instance is busy, as a Windows
-        # client waits for a free one; a time-out would make it fail at once.
-        s.connect(self.unix_path)
-        s.settimeout(60)
-        self.sock = s
-
-
-class UnixTransport(xc.Transport):
-    def __init__(self, path):
-        super().__init__()
-        self.unix_path = path
-
-    def make_connection(self, host):
-        return UnixConnection(self.unix_path)
 
 
 def call_at(socket_path, method, *params):

@@ -3,7 +3,6 @@
 named pipe, calls a server built on the toolkit's NamedPipeServer."""
 import ast
 import datetime
-import http.client
 import os
 import socket
 import subprocess
@@ -14,36 +13,16 @@ import time
 import unittest
 import xmlrpc.client as xc
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from pipe_transport import UnixTransport  # noqa: E402
+
 SERVER = None
 PIPE_DIR = None
 NAME = "pytest_pipe"
 
 
-class UnixConnection(http.client.HTTPConnection):
-    def __init__(self, path):
-        super().__init__("localhost", timeout=30)
-        self.unix_path = path
-
-    def connect(self):
-        s = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
-        # A blocking open waits while every instance is busy, as a Windows
-        # client waits for a free one.
-        s.connect(self.unix_path)
-        s.settimeout(30)
-        self.sock = s
-
-
-class UnixTransport(xc.Transport):
-    def __init__(self, path):
-        super().__init__()
-        self.unix_path = path
-
-    def make_connection(self, host):
-        return UnixConnection(self.unix_path)
-
-
 def proxy():
-    return xc.ServerProxy("http://localhost/rpc", transport=UnixTransport(os.path.join(PIPE_DIR, NAME)),
+    return xc.ServerProxy("http://localhost/rpc", transport=UnixTransport(os.path.join(PIPE_DIR, NAME), timeout=30),
                           allow_none=False)
 
 
