@@ -14,6 +14,9 @@
 #include <cerrno>
 #include <cstring>
 
+// After the system headers it builds on.
+#include "base/arch/addresslookup.h"
+
 namespace trivane::sys {
 
 namespace {
@@ -72,40 +75,7 @@ Rc timedOut(SocketHandle s, Rc rc) {
 int lastSocketError() noexcept { return windowsSocketError(errno); }
 
 int lookupAddress(const String& host, const String& port, int socketType, bool passive, AddressInfo& out) {
-    addrinfo hints;
-    std::memset(&hints, 0, sizeof hints);
-    hints.ai_family = AF_UNSPEC;
-    const char* service = nullptr;
-    String portText = port.clone();
-    switch (socketType) {
-        case 1:
-            hints.ai_socktype = SOCK_DGRAM;
-            hints.ai_protocol = IPPROTO_UDP;
-            break;
-        case 2:
-            hints.ai_socktype = SOCK_RAW;
-            hints.ai_protocol = IPPROTO_ICMP;
-            break;
-        default:
-            hints.ai_socktype = SOCK_STREAM;
-            hints.ai_protocol = IPPROTO_TCP;
-            break;
-    }
-    if (socketType != 2) {
-        hints.ai_flags = passive ? AI_PASSIVE : 0;
-        service = portText.cStr();
-    }
-    String hostText = host.clone();
-    addrinfo* list = nullptr;
-    const int rc = getaddrinfo(hostText.cStr(), service, &hints, &list);
-    if (rc != 0) return rc;
-    out.family = list->ai_family;
-    out.type = list->ai_socktype;
-    out.protocol = list->ai_protocol;
-    std::memcpy(out.address.storage, list->ai_addr, list->ai_addrlen);
-    out.address.length = static_cast<uint32_t>(list->ai_addrlen);
-    freeaddrinfo(list);
-    return 0;
+    return detail::lookupFirstAddress(host, port, socketType, passive, out);
 }
 
 String lookupErrorText(int code) { return String(gai_strerror(code)).clone(); }
