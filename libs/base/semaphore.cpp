@@ -6,8 +6,11 @@
 namespace trivane {
 
 NoMutex& NoMutex::instance() noexcept {
-    static NoMutex none;
-    return none;
+    // Never destroyed, so nothing is registered for the exit: a thread that
+    // first asks for it while the process is exiting would otherwise wait
+    // for the exit, which (on Windows) may be waiting for that thread.
+    static NoMutex* const none = new NoMutex;
+    return *none;
 }
 
 bool Semaphore::wait(int32_t timeoutMs) { return sys::semaphoreWait(m_native, timeoutMs); }
