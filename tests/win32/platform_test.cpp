@@ -23,6 +23,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <random>
 #include <string>
 #include <thread>
@@ -199,6 +200,47 @@ const bool s_sleepingChild = [] {
     Sleep(60000);
     std::exit(0);
 }();
+
+// Run again as the child of TheCommandLineReachesTheChildAsGiven, this
+// program writes the command line it was given to the file named by
+// TRIVANE_COMMAND_LINE_FILE.
+const bool s_commandLineChild = [] {
+    const char* file = std::getenv("TRIVANE_COMMAND_LINE_FILE");
+    if (!file) return false;
+    std::ofstream(file, std::ios::binary) << GetCommandLineA();
+    std::exit(0);
+}();
+
+// The command line is the child's whole one, program name first; an empty
+// one gives the quoted application path.
+TEST(Win32ProcessTest, TheCommandLineReachesTheChildAsGiven) {
+    const std::string self = selfPath();
+    const std::string out = (std::filesystem::temp_directory_path() /
+                             ("trivane-cmdline-" + std::to_string(GetCurrentProcessId()) + ".txt"))
+                                .string();
+    const struct {
+        std::string commandLine;
+        std::string seen;
+    } cases[] = {
+        {"\"" + self + "\" --config \"C:\\Velnor VPN\\velnor.ovpn\"",
+         "\"" + self + "\" --config \"C:\\Velnor VPN\\velnor.ovpn\""},
+        {"openvpn x", "openvpn x"},
+        {"", "\"" + self + "\""},
+    };
+    SetEnvironmentVariableA("TRIVANE_COMMAND_LINE_FILE", out.c_str());
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.commandLine);
+        std::filesystem::remove(out);
+        Process child;
+        ASSERT_EQ(child.start(String(self.c_str()), String(c.commandLine.c_str())), 0u);
+        ASSERT_TRUE(child.wait(30000));
+        std::ifstream in(out, std::ios::binary);
+        const std::string seen((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        EXPECT_EQ(seen, c.seen);
+    }
+    SetEnvironmentVariableA("TRIVANE_COMMAND_LINE_FILE", nullptr);
+    std::filesystem::remove(out);
+}
 
 // Values written by the system's own registry tool, read back as stored.
 TEST(Win32RegistryTest, ValuesWrittenByRegAreReadAsStored) {
