@@ -11,6 +11,11 @@ namespace {
     throw ENamedPipeIO(static_cast<int32_t>(code), "ENamedPipeIO"_s, "namedpipeio"_s, line);
 }
 
+// The platform's line where it tells its steps apart, else the operation's.
+[[noreturn]] void fail(uint32_t line, const sys::PipeError& error) {
+    fail(error.line != 0 ? error.line : line, error.code);
+}
+
 }  // namespace
 
 // ---- NamedPipeIO
@@ -21,7 +26,7 @@ void NamedPipeIO::setNonBlocking() { throw ENotImplemented("ENotImplemented"_s, 
 
 void NamedPipeIO::connect(const SocketAddress& address, uint32_t, IMutex&, const String&) {
     close();
-    uint32_t error = 0;
+    sys::PipeError error;
     const sys::PipeHandle handle = sys::pipeConnect(address.host(), error);
     if (handle == sys::invalidPipe) fail(330, error);
     m_handle = handle;
@@ -64,7 +69,7 @@ int32_t NamedPipeIO::read(void* buffer, uint32_t count, IMutex&) {
         if (served == count) return static_cast<int32_t>(served);
     }
     // With bytes already served, only what has arrived besides is added.
-    uint32_t error = 0;
+    sys::PipeError error;
     const int32_t n = sys::pipeRead(m_handle, static_cast<char*>(buffer) + served, count - served, m_readTimeout,
                                     error, served == 0);
     if (n < 0) {
@@ -79,7 +84,7 @@ int32_t NamedPipeIO::write(const Memory& data, IMutex& mutex) { return write(dat
 
 int32_t NamedPipeIO::write(const void* buffer, uint32_t count, IMutex&) {
     if (m_handle == sys::invalidPipe) fail(112);
-    uint32_t error = 0;
+    sys::PipeError error;
     const int32_t n = sys::pipeWrite(m_handle, buffer, count, m_writeTimeout, error);
     if (n < 0) fail(121, error);
     return n;
@@ -91,7 +96,7 @@ bool NamedPipeIO::waitReadable(uint32_t timeoutMs, IMutex&) {
     // What has arrived with the first byte is kept too: the next read then
     // needs no second call.
     constexpr uint32_t keep = 4096;
-    uint32_t error = 0;
+    sys::PipeError error;
     const int32_t n = sys::pipeRead(m_handle, m_pushedBack.reserve(keep), keep, timeoutMs, error);
     if (n < 0) fail(200, error);
     m_pushedBack.setLength(static_cast<uint32_t>(n));
@@ -99,19 +104,17 @@ bool NamedPipeIO::waitReadable(uint32_t timeoutMs, IMutex&) {
 }
 
 String NamedPipeIO::clientUserName() {
-    uint32_t uid = 0;
-    uint32_t error = 0;
-    if (m_handle == sys::invalidPipe || !sys::pipeClientUid(m_handle, uid, error)) fail(232, error ? error : 6);
-    String name;
-    String domain;
-    if (!sys::accountName(uid, name, domain, error)) fail(272, error);
-    return name + "@" + domain;
+    if (m_handle == sys::invalidPipe) fail(232, sys::errorInvalidHandle);
+    String user;
+    sys::PipeError error;
+    if (!sys::pipeClientUserName(m_handle, user, error)) fail(232, error);
+    return user;
 }
 
 bool NamedPipeIO::isClientElevated() {
+    if (m_handle == sys::invalidPipe) fail(232, sys::errorInvalidHandle);
     int type = 0;
-    uint32_t error = 0;
-    if (m_handle == sys::invalidPipe) fail(232, 6);
+    sys::PipeError error;
     if (!sys::pipeClientElevation(m_handle, type, error)) fail(299, error);
     return type == 2;
 }
@@ -130,8 +133,9 @@ void ServerNamedPipeIo::listen(const String& name, int instances) {
     m_pipeName = "\\\\.\\pipe\\"_s + name;
     const sys::SecurityDescriptor* descriptor =
         m_defaultSecurity || !m_securityAttributes ? nullptr : m_securityAttributes->securityDescriptor;
-    uint32_t error = 0;
-    if (!sys::pipeListen(name, instances, descriptor, m_listener, error)) fail(392, error);
+    sys::PipeError error;
+    m_listener = sys::pipeListen(name, instances, descriptor, error);
+    if (!m_listener) fail(392, error);
 }
 
 int ServerNamedPipeIo::listen(const SocketAddress& address, bool, int backlog, const String&) {
@@ -141,17 +145,12 @@ int ServerNamedPipeIo::listen(const SocketAddress& address, bool, int backlog, c
 
 gc::Pointer<IO> ServerNamedPipeIo::accept(uint32_t timeoutMs, IMutex&) {
     if (m_pending) return std::move(m_pending);
-    if (!isValid()) fail(430, 6);
-    uint32_t error = 0;
-    for (;;) {
-        // A client already waiting is taken without a wait.
-        const sys::PipeHandle client = sys::pipeAccept(m_listener.handle, error);
-        if (client != sys::invalidPipe) return gc::Pointer<IO>(new NamedPipeIO(client));
-        if (error != 0) fail(440, error);
-        const int ready = sys::pipeWaitClient(m_listener.handle, timeoutMs, error);
-        if (ready < 0) fail(430, error);
-        if (ready == 0) return nullptr;
-    }
+    if (!isValid()) fail(430, sys::errorInvalidHandle);
+    sys::PipeError error;
+    const sys::PipeHandle client = sys::pipeAccept(*m_listener, timeoutMs, error);
+    if (client != sys::invalidPipe) return gc::Pointer<IO>(new NamedPipeIO(client));
+    if (error.code != 0) fail(430, error);
+    return nullptr;
 }
 
 bool ServerNamedPipeIo::waitReadable(uint32_t timeoutMs, IMutex& mutex) {
@@ -163,6 +162,7 @@ bool ServerNamedPipeIo::waitReadable(uint32_t timeoutMs, IMutex& mutex) {
 void ServerNamedPipeIo::close() {
     m_pending = nullptr;
     sys::pipeUnlisten(m_listener);
+    m_listener = nullptr;
 }
 
 }  // namespace trivane

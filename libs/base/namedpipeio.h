@@ -81,9 +81,9 @@ public:
     gc::Pointer<IO> accept(uint32_t timeoutMs, IMutex& mutex) override;
     // True when a client is there; it is accepted and kept for accept().
     bool waitReadable(uint32_t timeoutMs, IMutex& mutex) override;
-    bool isValid() override { return m_listener.handle != sys::invalidPipe; }
+    bool isValid() override { return m_listener != nullptr; }
     void close() override;
-    intptr_t handle() override { return m_listener.handle; }
+    intptr_t handle() override { return m_listener ? sys::pipeListenerHandle(*m_listener) : sys::invalidPipe; }
 
     const String& pipeName() const noexcept { return m_pipeName; }
 
@@ -91,7 +91,7 @@ private:
     gc::Pointer<IO> m_pending;
     bool m_defaultSecurity = true;
     const sys::SecurityAttributes* m_securityAttributes = nullptr;
-    sys::PipeListener m_listener;
+    sys::PipeListener* m_listener = nullptr;
     String m_pipeName;
 };
 

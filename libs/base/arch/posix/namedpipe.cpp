@@ -22,6 +22,14 @@
 
 namespace trivane::sys {
 
+struct PipeListener {
+    int socket = -1;
+    int directory = -1;
+    dev_t device = 0;
+    ino_t inode = 0;
+    String name;
+};
+
 namespace {
 
 int fd(PipeHandle pipe) { return static_cast<int>(pipe); }
@@ -75,8 +83,8 @@ int connectTo(int descriptor, const sockaddr_un& address) {
 // reach another directory.
 bool validName(const String& name, uint32_t& error) {
     const bool valid = !name.isEmpty() && name.find('/') == String::npos && name.find('\\') == String::npos &&
-                       !(name == "."_s) && !(name == ".."_s);
-    if (!valid) error = 123;  // ERROR_INVALID_NAME
+                       name.find('\0') == String::npos && !(name == "."_s) && !(name == ".."_s);
+    if (!valid) error = errorInvalidName;
     return valid;
 }
 
@@ -87,7 +95,8 @@ String fullPath(const String& directory, const String& name) {
 
 }  // namespace
 
-PipeHandle pipeConnect(const String& name, uint32_t& error) {
+PipeHandle pipeConnect(const String& name, PipeError& failure) {
+    uint32_t& error = failure.code;
     if (!validName(name, error)) return invalidPipe;
     sockaddr_un address;
     if (!unixAddress(fullPath(pipeDirectory(), name), address, error)) return invalidPipe;
@@ -108,18 +117,19 @@ PipeHandle pipeConnect(const String& name, uint32_t& error) {
     return s;
 }
 
-bool pipeListen(const String& name, int instances, const SecurityDescriptor* descriptor, PipeListener& out,
-                uint32_t& error) {
-    if (!validName(name, error)) return false;
+PipeListener* pipeListen(const String& name, int instances, const SecurityDescriptor* descriptor,
+                         PipeError& failure) {
+    uint32_t& error = failure.code;
+    if (!validName(name, error)) return nullptr;
     const int directory = openPipeDirectory(pipeDirectory(), error);
-    if (directory < 0) return false;
+    if (directory < 0) return nullptr;
     sockaddr_un address;
     const int s = unixAddress(pipeSocketPath(directory, name), address, error) ? newSocket() : -1;
-    auto fail = [&](uint32_t code) {
+    auto fail = [&](uint32_t code) -> PipeListener* {
         if (s >= 0) close(s);
         close(directory);
         error = code;
-        return false;
+        return nullptr;
     };
     if (s < 0) return fail(error ? error : pipeError(errno));
     String file = name;
@@ -138,56 +148,62 @@ bool pipeListen(const String& name, int instances, const SecurityDescriptor* des
     }
     struct stat st;
     if (fstatat(directory, file.cStr(), &st, AT_SYMLINK_NOFOLLOW) != 0) return fail(pipeError(errno));
-    out.device = st.st_dev;
-    out.inode = st.st_ino;
     const uint32_t protect = protectPipeSocket(directory, name, descriptor);
     if (protect != 0 || listen(s, instances < 1 ? 1 : instances) != 0) {
         const uint32_t code = protect != 0 ? protect : pipeError(errno);
         unlinkat(directory, file.cStr(), 0);
         return fail(code);
     }
-    out.handle = s;
-    out.directory = directory;
-    out.name = name;
+    auto* listener = new PipeListener;
+    listener->socket = s;
+    listener->directory = directory;
+    listener->device = st.st_dev;
+    listener->inode = st.st_ino;
+    listener->name = name;
     error = 0;
-    return true;
+    return listener;
 }
 
-void pipeUnlisten(PipeListener& listener) {
-    if (listener.handle != invalidPipe) close(fd(listener.handle));
-    if (listener.directory >= 0) {
-        // Only the socket this listener bound: a later server may own the name now.
-        String file = listener.name;
-        struct stat st;
-        if (fstatat(listener.directory, file.cStr(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISSOCK(st.st_mode) &&
-            st.st_dev == listener.device && st.st_ino == listener.inode)
-            unlinkat(listener.directory, file.cStr(), 0);
-        close(listener.directory);
-    }
-    listener = PipeListener();
+void pipeUnlisten(PipeListener* listener) {
+    if (!listener) return;
+    close(listener->socket);
+    // Only the socket this listener bound: a later server may own the name now.
+    String file = listener->name;
+    struct stat st;
+    if (fstatat(listener->directory, file.cStr(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISSOCK(st.st_mode) &&
+        st.st_dev == listener->device && st.st_ino == listener->inode)
+        unlinkat(listener->directory, file.cStr(), 0);
+    close(listener->directory);
+    delete listener;
 }
 
-int pipeWaitClient(PipeHandle listener, uint32_t timeoutMs, uint32_t& error) {
-    const int rc = waitFor(fd(listener), POLLIN, timeoutMs);
-    error = rc < 0 ? pipeError(errno) : 0;
-    return rc < 0 ? -1 : rc;
-}
+PipeHandle pipeListenerHandle(const PipeListener& listener) { return listener.socket; }
 
-PipeHandle pipeAccept(PipeHandle listener, uint32_t& error) {
+PipeHandle pipeAccept(PipeListener& listener, uint32_t timeoutMs, PipeError& failure) {
+    uint32_t& error = failure.code;
     for (;;) {
-        const int s = accept4(fd(listener), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        const int s = accept4(listener.socket, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (s >= 0) {
             error = 0;
             return s;
         }
         // A client that gave up before it was taken is no error.
         if (errno == EINTR || errno == ECONNABORTED) continue;
-        error = errno == EAGAIN ? 0 : pipeError(errno);
-        return invalidPipe;
+        if (errno != EAGAIN) {
+            error = pipeError(errno);
+            failure.line = 440;
+            return invalidPipe;
+        }
+        const int ready = waitFor(listener.socket, POLLIN, timeoutMs);
+        if (ready <= 0) {
+            error = ready < 0 ? pipeError(errno) : 0;
+            return invalidPipe;
+        }
     }
 }
 
-int32_t pipeRead(PipeHandle pipe, void* buffer, uint32_t count, uint32_t timeoutMs, uint32_t& error, bool wait) {
+int32_t pipeRead(PipeHandle pipe, void* buffer, uint32_t count, uint32_t timeoutMs, PipeError& failure, bool wait) {
+    uint32_t& error = failure.code;
     const uint32_t length = count > static_cast<uint32_t>(INT_MAX) ? INT_MAX : count;
     for (;;) {
         const ssize_t n = recv(fd(pipe), buffer, length, 0);
@@ -211,7 +227,8 @@ int32_t pipeRead(PipeHandle pipe, void* buffer, uint32_t count, uint32_t timeout
     }
 }
 
-int32_t pipeWrite(PipeHandle pipe, const void* buffer, uint32_t count, uint32_t timeoutMs, uint32_t& error) {
+int32_t pipeWrite(PipeHandle pipe, const void* buffer, uint32_t count, uint32_t timeoutMs, PipeError& failure) {
+    uint32_t& error = failure.code;
     const uint32_t length = count > static_cast<uint32_t>(INT_MAX) ? INT_MAX : count;
     for (;;) {
         const ssize_t n = send(fd(pipe), buffer, length, MSG_NOSIGNAL);
@@ -234,18 +251,16 @@ void pipeShutdown(PipeHandle pipe) { shutdown(fd(pipe), SHUT_RDWR); }
 
 void pipeClose(PipeHandle pipe) { close(fd(pipe)); }
 
-bool pipeClientUid(PipeHandle pipe, uint32_t& uid, uint32_t& error) {
-    ucred credentials;
+namespace {
+
+bool clientCredentials(PipeHandle pipe, ucred& credentials, uint32_t& error) {
     socklen_t length = sizeof credentials;
-    if (getsockopt(fd(pipe), SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0) {
-        error = pipeError(errno);
-        return false;
-    }
-    uid = credentials.uid;
-    return true;
+    if (getsockopt(fd(pipe), SOL_SOCKET, SO_PEERCRED, &credentials, &length) == 0) return true;
+    error = pipeError(errno);
+    return false;
 }
 
-bool accountName(uint32_t uid, String& name, String& domain, uint32_t& error) {
+bool accountName(uid_t uid, String& name, String& domain, uint32_t& error) {
     std::vector<char> buffer(16384);
     passwd entry;
     passwd* found = nullptr;
@@ -266,10 +281,26 @@ bool accountName(uint32_t uid, String& name, String& domain, uint32_t& error) {
     return true;
 }
 
-bool pipeClientElevation(PipeHandle pipe, int& type, uint32_t& error) {
-    uint32_t uid = 0;
-    if (!pipeClientUid(pipe, uid, error)) return false;
-    if (uid == 0) {
+}  // namespace
+
+bool pipeClientUserName(PipeHandle pipe, String& user, PipeError& failure) {
+    ucred credentials;
+    if (!clientCredentials(pipe, credentials, failure.code)) return false;
+    String name;
+    String domain;
+    if (!accountName(credentials.uid, name, domain, failure.code)) {
+        failure.line = 272;
+        return false;
+    }
+    user = name + "@" + domain;
+    return true;
+}
+
+bool pipeClientElevation(PipeHandle pipe, int& type, PipeError& failure) {
+    uint32_t& error = failure.code;
+    ucred credentials;
+    if (!clientCredentials(pipe, credentials, error)) return false;
+    if (credentials.uid == 0) {
         type = 2;
         return true;
     }
@@ -285,10 +316,7 @@ bool pipeClientElevation(PipeHandle pipe, int& type, uint32_t& error) {
         length = static_cast<socklen_t>(groups.size() * sizeof(gid_t));
     }
     groups.resize(length / sizeof(gid_t));
-    ucred credentials;
-    socklen_t credLength = sizeof credentials;
-    if (getsockopt(fd(pipe), SOL_SOCKET, SO_PEERCRED, &credentials, &credLength) == 0)
-        groups.push_back(credentials.gid);
+    groups.push_back(credentials.gid);
     type = 1;
     for (const char* administrators : {"sudo", "wheel", "admin"}) {
         std::vector<char> buffer(16384);

@@ -1,8 +1,16 @@
 // Threads on Windows.
+//
+// Threads are created through the C runtime's thread library (winpthreads,
+// itself over _beginthreadex), not with _beginthreadex directly: the
+// runtime's per-thread storage (thread_local) is then released as the thread
+// function returns. On a thread the library did not create, that release
+// runs from the loader's thread-detach callback, under the loader lock; with
+// threads starting and ending at a steady rate (one per XML-RPC connection)
+// this stalled every later thread start for good.
 #include "base/arch/thread.h"
 
 #include <windows.h>
-#include <process.h>
+#include <pthread.h>
 
 #include <cstring>
 #include <new>
@@ -16,11 +24,11 @@ struct Start {
     void* argument;
 };
 
-unsigned __stdcall trampoline(void* raw) {
+void* trampoline(void* raw) {
     const Start start = *static_cast<Start*>(raw);
     delete static_cast<Start*>(raw);
     start.entry(start.argument);
-    return 0;
+    return nullptr;
 }
 
 // The debugger's thread-naming exception. Without a debugger nobody takes it
@@ -50,15 +58,17 @@ uint64_t currentThreadId() noexcept { return GetCurrentThreadId(); }
 bool threadCreate(std::size_t stackSize, ThreadEntry entry, void* argument) noexcept {
     Start* start = new (std::nothrow) Start{entry, argument};
     if (!start) return false;
-    // _beginthreadex, not CreateThread: the C runtime sets up its own state
-    // for the thread.
-    const uintptr_t handle = _beginthreadex(nullptr, static_cast<unsigned>(stackSize), trampoline, start,
-                                            stackSize ? STACK_SIZE_PARAM_IS_A_RESERVATION : 0, nullptr);
-    if (handle == 0) {
+    pthread_attr_t attributes;
+    pthread_attr_init(&attributes);
+    pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+    if (stackSize) pthread_attr_setstacksize(&attributes, stackSize);
+    pthread_t thread;
+    const int rc = pthread_create(&thread, &attributes, trampoline, start);
+    pthread_attr_destroy(&attributes);
+    if (rc != 0) {
         delete start;
         return false;
     }
-    CloseHandle(reinterpret_cast<HANDLE>(handle));  // the thread runs on detached
     return true;
 }
 
