@@ -32,6 +32,12 @@ if [ -n "$windows" ]; then
   "$wineserver" -p
   trap '"$wineserver" -k 2>/dev/null || true' EXIT
   /usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1
+  # The first start of a prefix leaves two service control managers running,
+  # each with its own view of the services; after a restart there is one.
+  "$wineserver" -k || true
+  "$wineserver" -w || true
+  "$wineserver" -p
+  /usr/lib/wine/wine64 wineboot >/dev/null 2>&1
 fi
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1

@@ -94,13 +94,15 @@ xmlrpc::Value RpcStartVpn::execute(const xmlrpc::Value& params, IO* stream) {
     String exePath;
     if (!readExePath(exePath)) return xmlrpc::faultBadConfiguration;
 
-    const String commandLine = "--config \""_s + conf.confFilePath() + "\"";
+    // The program name comes first, quoted, or OpenVPN would take the
+    // option for its name.
+    const String arguments = "--config \""_s + conf.confFilePath() + "\"";
     Process process;
-    if (process.start(exePath, commandLine) != 0) {
-        trace("execute", "can not execute: "_s + exePath + " " + commandLine);
+    if (process.start(exePath, "\""_s + exePath + "\" " + arguments) != 0) {
+        trace("execute", "can not execute: "_s + exePath + " " + arguments);
         return xmlrpc::faultInternalError;
     }
-    trace("execute", exePath + " " + commandLine + " launched for session: " + session);
+    trace("execute", exePath + " " + arguments + " launched for session: " + session);
     Process replaced;
     {
         Locker<Mutex> hold(m_datas->lock());

@@ -27,13 +27,15 @@ public:
     Process(const Process&) = delete;
     Process& operator=(const Process&) = delete;
 
-    // Runs `application` in a session of its own, its arguments taken from
-    // `commandLine` by splitArguments (commandline.h; the application path
-    // is argument 0), with this process's environment, current directory and standard
-    // input, output and error, and no other descriptor. A handle held
-    // before is closed first. Returns 0, or the Windows error code of the
-    // failure (2 no such file, 5 access denied, 193 not an executable, 87 a
-    // NUL byte in the application or command line).
+    // Runs `application` in a session of its own. `commandLine` is the whole
+    // command line in the Windows form, program name first (an empty one
+    // stands for the application path alone); on POSIX splitCommandLine
+    // (commandline.h) gives the arguments, argument 0 being its first token.
+    // The child gets this process's environment, current directory and
+    // standard input, output and error, and no other descriptor or handle. A
+    // handle held before is closed first. Returns 0, or the Windows error
+    // code of the failure (2 no such file, 5 access denied, 193 not an
+    // executable, 87 a NUL byte in the application or command line).
     uint32_t start(const String& application, const String& commandLine);
 
     bool isValid() const noexcept { return m_handle >= 0; }

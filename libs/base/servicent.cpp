@@ -140,8 +140,9 @@ bool ServiceNT::installService() {
     for (uint32_t i = 1; i < arguments.count(); ++i) options = options + " " + arguments[i];
     if (options.find("-ia") != String::npos) s_startType = scm::startAuto;
     if (options.find("-im") != String::npos) s_startType = scm::startDemand;
-    // A path with a blank is quoted, or it would be split when started.
-    return createService(String(s_serviceName), quoteArgument(executablePath()));
+    // The module's own path, always quoted: unquoted, a path with a blank
+    // would be tried cut at each blank when the service starts.
+    return createService(String(s_serviceName), "\""_s + executablePath() + "\"");
 }
 
 bool ServiceNT::createService(const String& name, const String& binaryPath) {

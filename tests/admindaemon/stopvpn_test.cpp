@@ -27,7 +27,7 @@ xmlrpc::Value params(std::initializer_list<xmlrpc::Value> values) {
 
 Process sleeper() {
     Process p;
-    EXPECT_EQ(p.start("/bin/sleep"_s, "300"_s), 0u);
+    EXPECT_EQ(p.start("/bin/sleep"_s, "sleep 300"_s), 0u);
     return p;
 }
 

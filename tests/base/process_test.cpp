@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -64,20 +65,49 @@ protected:
     // Runs a shell script and waits for it.
     int32_t run(const std::string& script) {
         Process p;
-        EXPECT_EQ(p.start("/bin/sh"_s, String(("-c \"" + script + "\"").c_str())), 0u);
+        EXPECT_EQ(p.start("/bin/sh"_s, String(("sh -c \"" + script + "\"").c_str())), 0u);
         EXPECT_TRUE(p.wait(10000));
         return p.exitCode();
     }
     std::string dir;
 };
 
-TEST_F(ProcessTest, ArgumentsAreTheApplicationThenTheSplitCommandLine) {
+// The command line is the whole one, program name first: its first token is
+// argument 0 whatever file runs, and an empty one gives the application path.
+TEST_F(ProcessTest, ArgumentZeroIsTheCommandLinesProgramName) {
     const std::string out = dir + "/args";
-    Process p;
     const std::string script = "tr '\\0' '\\n' < /proc/$$/cmdline > " + out;
-    ASSERT_EQ(p.start("/bin/sh"_s, String(("-c \"" + script + "\" x \"two words\" \"\" a\\\"b").c_str())), 0u);
-    ASSERT_TRUE(p.wait(10000));
-    EXPECT_EQ(readFile(out), "/bin/sh\n-c\n" + script + "\nx\ntwo words\n\na\"b\n");
+    std::ofstream(dir + "/script") << script << "\n";
+    struct Case {
+        std::string commandLine;
+        std::string argv;
+    };
+    const std::vector<Case> cases = {
+        {"sh -c \"" + script + "\" x \"two words\" \"\" a\\\"b",
+         "sh\n-c\n" + script + "\nx\ntwo words\n\na\"b\n"},
+        // The program name takes no backslash rules.
+        {"\"C:\\Program Files\\x\\\" -c \"" + script + "\"", "C:\\Program Files\\x\\\n-c\n" + script + "\n"},
+        {"\"/bin/sh\" -c \"" + script + "\"", "/bin/sh\n-c\n" + script + "\n"},
+        // Without a command line the shell reads its script from the
+        // standard input it shares with this process.
+        {"", "/bin/sh\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.commandLine);
+        std::remove(out.c_str());
+        const int saved = dup(0);
+        const int input = open((dir + "/script").c_str(), O_RDONLY);
+        ASSERT_GE(input, 0);
+        dup2(input, 0);
+        close(input);
+        Process p;
+        const uint32_t started = p.start("/bin/sh"_s, String(c.commandLine.c_str()));
+        dup2(saved, 0);
+        close(saved);
+        ASSERT_EQ(started, 0u);
+        ASSERT_TRUE(p.wait(10000));
+        EXPECT_EQ(readFile(out), c.argv);
+    }
 }
 
 TEST_F(ProcessTest, ChildRunsInItsOwnSessionWithOnlyTheStandardDescriptors) {
@@ -107,7 +137,7 @@ TEST_F(ProcessTest, ChildStartsWithNoBlockedOrIgnoredSignal) {
     ignore.sa_handler = SIG_IGN;
     sigaction(SIGINT, &ignore, &previous);
     Process p;
-    const uint32_t started = p.start("/bin/sleep"_s, "30"_s);
+    const uint32_t started = p.start("/bin/sleep"_s, "sleep 30"_s);
     pthread_sigmask(SIG_SETMASK, &old, nullptr);
     sigaction(SIGINT, &previous, nullptr);
     ASSERT_EQ(started, 0u);
@@ -116,7 +146,7 @@ TEST_F(ProcessTest, ChildStartsWithNoBlockedOrIgnoredSignal) {
     EXPECT_EQ(p.exitCode(), 128 + SIGTERM);
 
     Process q;
-    ASSERT_EQ(q.start("/bin/sleep"_s, "30"_s), 0u);
+    ASSERT_EQ(q.start("/bin/sleep"_s, "sleep 30"_s), 0u);
     ASSERT_EQ(kill(q.id(), SIGINT), 0);
     ASSERT_TRUE(q.wait(5000));
     EXPECT_EQ(q.exitCode(), 128 + SIGINT);
@@ -124,7 +154,7 @@ TEST_F(ProcessTest, ChildStartsWithNoBlockedOrIgnoredSignal) {
 
 TEST_F(ProcessTest, TerminateKillsAndReaps) {
     Process p;
-    ASSERT_EQ(p.start("/bin/sleep"_s, "60"_s), 0u);
+    ASSERT_EQ(p.start("/bin/sleep"_s, "sleep 60"_s), 0u);
     const int pid = p.id();
     EXPECT_FALSE(p.wait(50));
     EXPECT_NE(stateOf(pid), 0);
@@ -142,10 +172,10 @@ TEST_F(ProcessTest, ExitCodeOfAnOrdinaryEnd) { EXPECT_EQ(run("exit 7"), 7); }
 
 TEST_F(ProcessTest, ADuplicateActsOnTheSameProcess) {
     Process p;
-    ASSERT_EQ(p.start("/bin/sleep"_s, "60"_s), 0u);
+    ASSERT_EQ(p.start("/bin/sleep"_s, "sleep 60"_s), 0u);
     Process copy = p.duplicate();
     Process other;
-    ASSERT_EQ(other.start("/bin/sleep"_s, "60"_s), 0u);
+    ASSERT_EQ(other.start("/bin/sleep"_s, "sleep 60"_s), 0u);
     EXPECT_TRUE(copy.sameProcess(p));
     EXPECT_FALSE(other.sameProcess(p));
     EXPECT_EQ(copy.id(), p.id());
@@ -184,7 +214,7 @@ TEST_F(ProcessTest, HandlesAreClosedAndOrphansReaped) {
     const int before = openDescriptors();
     for (int i = 0; i < 50; ++i) {
         Process p;
-        ASSERT_EQ(p.start("/bin/sleep"_s, "30"_s), 0u);
+        ASSERT_EQ(p.start("/bin/sleep"_s, "sleep 30"_s), 0u);
         Process copy = p.duplicate();
         Process moved(std::move(copy));
         p.terminate();
@@ -193,7 +223,7 @@ TEST_F(ProcessTest, HandlesAreClosedAndOrphansReaped) {
 
     const std::string gate = dir + "/gate";
     Process orphan;
-    ASSERT_EQ(orphan.start("/bin/sh"_s, String(("-c \"while [ ! -e " + gate + " ]; do sleep 0.01; done\"").c_str())), 0u);
+    ASSERT_EQ(orphan.start("/bin/sh"_s, String(("sh -c \"while [ ! -e " + gate + " ]; do sleep 0.01; done\"").c_str())), 0u);
     const int pid = orphan.id();
     orphan.close();
     std::ofstream(gate) << "";

@@ -32,7 +32,7 @@ TEST(ProcessThreadsTest, HandlesOnManyThreads) {
         threads.emplace_back([&failures] {
             for (int i = 0; i < 10; ++i) {
                 Process p;
-                if (p.start("/bin/sleep"_s, "30"_s) != 0) {
+                if (p.start("/bin/sleep"_s, "sleep 30"_s) != 0) {
                     ++failures;
                     continue;
                 }

@@ -433,7 +433,7 @@ class CommandLineTest(unittest.TestCase):
                 with open(self.service_file(d)) as f:
                     text = f.read()
                 self.assertIn("name=Velnor Admin Daemon\n", text)
-                self.assertIn("binary=" + os.path.realpath(DAEMON) + "\n", text)
+                self.assertIn('binary="%s"\n' % os.path.realpath(DAEMON), text)
                 self.assertIn("start=%d\n" % start_type, text)
                 status, out = d.run("-d")
                 self.assertIn("\n\nservice UnInstalled Successfully\n", out)

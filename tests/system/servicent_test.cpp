@@ -100,8 +100,8 @@ TEST_F(ServiceNTProcess, InstallRecordsStartTypeAndExecutable) {
         std::string output;
         ASSERT_EQ(runProbe(c.args, output), 0);
         EXPECT_TRUE(inOrder(output, {"ServiceNT.main \n\nservice installed successfully\n"}));
-        EXPECT_EQ(serviceFile(), "name=" + s_name + "\ndisplay=" + s_name + "\nbinary=" + s_probe +
-                                     "\nstart=" + std::to_string(c.startType) + "\n");
+        EXPECT_EQ(serviceFile(), "name=" + s_name + "\ndisplay=" + s_name + "\nbinary=\"" + s_probe +
+                                     "\"\nstart=" + std::to_string(c.startType) + "\n");
         ASSERT_EQ(runProbe({"-d"}, output), 0);
         EXPECT_TRUE(inOrder(output, {"ServiceNT.main \n\nservice UnInstalled Successfully\n"}));
         struct stat st;
@@ -141,7 +141,7 @@ TEST_F(ServiceNTProcess, InstallingTwiceReportsTheExistingService) {
     ASSERT_EQ(runProbe({"-i"}, output), 0);
     ASSERT_EQ(runProbe({"-im"}, output), 0);
     EXPECT_TRUE(inOrder(output, {"ServiceNT.printError The specified service already exists in this database",
-                                 "ServiceNT.main cannot create service: " + s_name + "in \" " + s_probe + "\"",
+                                 "ServiceNT.main cannot create service: " + s_name + "in \" \"" + s_probe + "\"\"",
                                  "ServiceNT.main \n\nerror installing service\n"}));
     // The first installation stands.
     EXPECT_NE(serviceFile().find("start=2\n"), std::string::npos);

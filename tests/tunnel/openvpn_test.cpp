@@ -134,7 +134,7 @@ TEST_F(OpenVpnTest, ServerOfTheBuiltInCaAcceptsTheBuiltInClient) {
                               << "\ntls-server\nca " << data << "/ca.crt\ncert " << data << "/server.crt\nkey "
                               << data << "/server.key\ndh " << data
                               << "/dh.pem\nverify-client-cert require\nverb 3\nlog " << serverLog << "\n";
-    ASSERT_EQ(server.start(String(openvpn), String(("--config \"" + serverConf + "\"").c_str())), 0u);
+    ASSERT_EQ(server.start(String(openvpn), String(("openvpn --config \"" + serverConf + "\"").c_str())), 0u);
     ASSERT_TRUE(waitForText(serverLog, "Listening for incoming TCP connection", 20)) << readFile(serverLog);
 
     SecureDirectory directory;
@@ -148,7 +148,7 @@ TEST_F(OpenVpnTest, ServerOfTheBuiltInCaAcceptsTheBuiltInClient) {
                                       ""_s, ""_s, converted);
     ASSERT_TRUE(converted);
     ASSERT_TRUE(writeVpnFiles(directory, conf, text));
-    ASSERT_EQ(client.start(String(openvpn), "--config \""_s + conf.confFilePath() + "\""), 0u);
+    ASSERT_EQ(client.start(String(openvpn), "\""_s + openvpn + "\" --config \"" + conf.confFilePath() + "\""), 0u);
 
     Management management;
     ASSERT_TRUE(management.connect(managementPort, 20));

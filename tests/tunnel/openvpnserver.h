@@ -82,7 +82,7 @@ public:
 
     // True once it serves; false, with its log, when it did not start.
     bool start(std::string& log) {
-        if (m_process.start(String(openvpnPath), String(("--config \"" + m_temp + "server.conf\"").c_str())) != 0) {
+        if (m_process.start(String(openvpnPath), String(("openvpn --config \"" + m_temp + "server.conf\"").c_str())) != 0) {
             log = "openvpn could not be started";
             return false;
         }

@@ -125,7 +125,7 @@ TEST(OVpnManagementClientConfigurationTest, BuiltInCredentialsBelongTogether) {
         "openssl pkey -in client.key -noout -text | grep -q 'Private-Key' && "
         "grep -q 'BEGIN PRIVATE KEY' client.key";
     Process check;
-    ASSERT_EQ(check.start("/bin/sh"_s, String(("-c \"" + script + "\"").c_str())), 0u);
+    ASSERT_EQ(check.start("/bin/sh"_s, String(("sh -c \"" + script + "\"").c_str())), 0u);
     ASSERT_TRUE(check.wait(30000));
     EXPECT_EQ(check.exitCode(), 0);
 }

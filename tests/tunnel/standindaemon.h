@@ -111,7 +111,7 @@ private:
             return xmlrpc::faultBadConfiguration;
         m_process.terminate();
         m_logPath = str(conf.logFilePath());
-        if (m_process.start(String(openvpnPath), "--config \""_s + conf.confFilePath() + "\"") != 0)
+        if (m_process.start(String(openvpnPath), "openvpn --config \""_s + conf.confFilePath() + "\"") != 0)
             return xmlrpc::faultInternalError;
         return xmlrpc::Value();
     }

@@ -101,10 +101,12 @@ uint32_t Process::start(const String& application, const String& commandLine) {
     if (holdsNul(application) || holdsNul(commandLine)) return 87;
 
     String path = application.clone();
-    Array<String> arguments = splitArguments(commandLine);
+    // The command line is the whole Windows one, program name first: that
+    // name is argument 0, and the file run is `application` all the same.
+    Array<String> arguments = splitCommandLine(commandLine);
     std::vector<String> texts;
     texts.reserve(arguments.count() + 1);
-    texts.push_back(path);
+    if (arguments.count() == 0) texts.push_back(path);
     for (uint32_t i = 0; i < arguments.count(); ++i) texts.push_back(arguments[i].clone());
     std::vector<char*> argv;
     for (String& text : texts) argv.push_back(const_cast<char*>(text.cStr()));

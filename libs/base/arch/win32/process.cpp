@@ -33,17 +33,18 @@ uint32_t Process::start(const String& application, const String& commandLine) {
     String path = application.clone();
     // The system hands the command line to the child as it is, and may write
     // into the buffer.
-    std::vector<char> line(commandLine.data(), commandLine.data() + commandLine.length());
+    const String whole = commandLine.isEmpty() ? "\""_s + path + "\"" : commandLine;
+    std::vector<char> line(whole.data(), whole.data() + whole.length());
     line.push_back(0);
 
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION created{};
     // No handle is inherited: the daemon's pipes and sockets are no business
-    // of the child. Its own process group, so a Ctrl+C meant for the daemon's
-    // console does not reach it.
-    if (!CreateProcessA(path.cStr(), line.data(), nullptr, nullptr, FALSE, CREATE_NEW_PROCESS_GROUP, nullptr, nullptr,
-                        &startup, &created))
+    // of the child. No console window, and a process group of its own, so a
+    // Ctrl+C meant for the daemon's console does not reach it.
+    if (!CreateProcessA(path.cStr(), line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW | CREATE_NEW_PROCESS_GROUP,
+                        nullptr, nullptr, &startup, &created))
         return GetLastError();
     CloseHandle(created.hThread);
     m_handle = reinterpret_cast<intptr_t>(created.hProcess);

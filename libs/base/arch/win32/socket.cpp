@@ -143,7 +143,11 @@ int socketSetBlocking(SocketHandle s, bool blocking) {
     return ioctlsocket(native(s), FIONBIO, &nonBlocking) == 0 ? 0 : -1;
 }
 
-int socketSetReuseAddress(SocketHandle s, bool on) { return setFlag(s, SOL_SOCKET, SO_REUSEADDR, on); }
+// Winsock's SO_REUSEADDR would let any other socket bind a port that is
+// already listening and take its connections. What callers want from it is
+// what Linux gives, a prompt rebind after a close, which Winsock allows
+// anyway; the exclusive use keeps the port ours while it is bound.
+int socketSetReuseAddress(SocketHandle s, bool on) { return setFlag(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, on); }
 int socketSetRecvTimeout(SocketHandle s, uint32_t ms) { return setTimeout(s, SO_RCVTIMEO, ms); }
 int socketSetSendTimeout(SocketHandle s, uint32_t ms) { return setTimeout(s, SO_SNDTIMEO, ms); }
 int socketSetNoDelay(SocketHandle s, bool on) { return setFlag(s, IPPROTO_TCP, TCP_NODELAY, on); }
