@@ -29,6 +29,23 @@ uint32_t s_startType = scm::startAuto;
 Mutex s_statusLock;
 scm::ServiceStatus s_status;
 scm::StatusHandle s_statusHandle = 0;
+// Under the status lock: whether a stop control came, and whether the run
+// function and its tear-down are over. The service reads as stopped only
+// when both hold, so nothing (the manager's restart, the dispatcher's end
+// and with it the process's) acts on a daemon still winding down.
+bool s_stopRequested = false;
+bool s_launchDone = false;
+// How long the manager is told a stop may take: the handler's wait for the
+// tear-down and some margin.
+constexpr uint32_t s_stopWaitHintMs = 15000;
+
+void reportStopped() {
+    s_status.win32ExitCode = 0;
+    s_status.currentState = scm::stateStopped;
+    s_status.checkPoint = 0;
+    s_status.waitHint = 0;
+    scm::setServiceStatus(s_statusHandle, s_status);
+}
 
 // The semaphores outlive static destruction: a control handler may still
 // wait on the finished one while the process ends.
@@ -188,6 +205,11 @@ void ServiceNT::serviceMain(uint32_t argc, char** argv) {
         scm::setServiceStatus(s_statusHandle, s_status);
     }
     launch(static_cast<int>(argc), argv);
+    // A run function that returned on its own leaves the service running
+    // (serving nothing) until a stop control comes.
+    Locker<Mutex> hold(s_statusLock);
+    s_launchDone = true;
+    if (s_stopRequested) reportStopped();
 }
 
 uint32_t ServiceNT::serviceControlHandler(uint32_t control, uint32_t, void*, void*) {
@@ -195,11 +217,16 @@ uint32_t ServiceNT::serviceControlHandler(uint32_t control, uint32_t, void*, voi
         case scm::controlStop: {
             {
                 Locker<Mutex> hold(s_statusLock);
-                s_status.win32ExitCode = 0;
-                s_status.currentState = scm::stateStopped;
-                s_status.checkPoint = 0;
-                s_status.waitHint = 0;
-                scm::setServiceStatus(s_statusHandle, s_status);
+                s_stopRequested = true;
+                if (s_launchDone) {
+                    reportStopped();
+                } else {
+                    s_status.win32ExitCode = 0;
+                    s_status.currentState = scm::stateStopPending;
+                    s_status.checkPoint = 1;
+                    s_status.waitHint = s_stopWaitHintMs;
+                    scm::setServiceStatus(s_statusHandle, s_status);
+                }
             }
             s_semaphores->stop.post();
             s_semaphores->finished.wait(s_finishedWaitMs);
