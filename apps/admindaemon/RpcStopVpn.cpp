@@ -71,8 +71,11 @@ xmlrpc::Value RpcStopVpn::execute(const xmlrpc::Value& params) {
             trace("too many VPN stops pending"_s);
             return xmlrpc::faultInternalError;
         }
+        // Started before the lock goes: a thread not yet started reads as
+        // finished, and another call would release it under the lock while
+        // its body, started afterwards, waits for that lock.
+        thread->run();
     }
-    thread->run();
     return xmlrpc::Value();
 }
 
