@@ -59,4 +59,25 @@ bool AdminDaemonDatas::sleep(int64_t ms) {
     return false;
 }
 
+String traceable(const String& text) {
+    bool clean = true;
+    for (uint32_t i = 0; i < text.length() && clean; ++i) {
+        const unsigned char c = static_cast<unsigned char>(text.data()[i]);
+        clean = c >= 0x20 && c != 0x7F;
+    }
+    if (clean) return text;
+    static const char digits[] = "0123456789abcdef";
+    String out;
+    for (uint32_t i = 0; i < text.length(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(text.data()[i]);
+        if (c >= 0x20 && c != 0x7F) {
+            out.append(static_cast<char>(c));
+        } else {
+            const char escaped[4] = {'\\', 'x', digits[c >> 4], digits[c & 15]};
+            out.append(escaped, 4);
+        }
+    }
+    return out;
+}
+
 }  // namespace trivane

@@ -58,4 +58,8 @@ private:
     bool m_closing = false;
 };
 
+// A caller's text as it may stand in a trace line: control bytes written as
+// \xNN, so that a line break in a session name cannot start a line of its own.
+String traceable(const String& text);
+
 }  // namespace trivane

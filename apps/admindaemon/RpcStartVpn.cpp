@@ -102,7 +102,7 @@ xmlrpc::Value RpcStartVpn::execute(const xmlrpc::Value& params, IO* stream) {
         trace("execute", "can not execute: "_s + exePath + " " + arguments);
         return xmlrpc::faultInternalError;
     }
-    trace("execute", exePath + " " + arguments + " launched for session: " + session);
+    trace("execute", exePath + " " + arguments + " launched for session: " + traceable(session));
     Process replaced;
     {
         Locker<Mutex> hold(m_datas->lock());

@@ -35,7 +35,7 @@ void StopVpnThread::main() {
 
 void StopVpnThread::stop() {
     if (!m_session.isEmpty() && !m_recordedSession.isEmpty() && !(m_session == m_recordedSession)) {
-        trace(m_session + " did not launched the VPN");
+        trace(traceable(m_session) + " did not launched the VPN");
         return;
     }
     const uint32_t error = m_process.terminate();
@@ -43,7 +43,7 @@ void StopVpnThread::stop() {
         trace("can not stop VPN. Error: "_s + String::fromUInt(error));
         return;
     }
-    trace(m_session + " stopped VPN");
+    trace(traceable(m_session) + " stopped VPN");
     Locker<Mutex> hold(m_datas->lock());
     if (m_datas->process().sameProcess(m_process)) {
         m_datas->process().close();

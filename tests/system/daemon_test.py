@@ -714,6 +714,18 @@ class StopVpnTest(unittest.TestCase):
         self.assertTrue(wait_for(lambda: not alive(pid), 5))
         self.assertTrue(d.wait_trace("TRACE RpcStopVpn.execute A stopped VPN\n"))
 
+    def test_a_line_break_in_a_session_cannot_forge_a_trace_line(self):
+        d = Daemon(self)
+        d.start()
+        forged = "s1\r\n10-12-26 00:00:00.000 [1] TRACE RpcStopVpn.execute forged"
+        pid = d.started(d.start_vpn(forged), set())
+        self.assertEqual(d.call("stopVpn", forged, 0), EMPTY)
+        self.assertTrue(wait_for(lambda: not alive(pid), 5))
+        shown = "s1\\x0d\\x0a10-12-26 00:00:00.000 [1] TRACE RpcStopVpn.execute forged"
+        self.assertTrue(d.wait_trace("TRACE RpcStopVpn.execute %s stopped VPN\n" % shown))
+        self.assertIn(" launched for session: %s\n" % shown, d.trace())
+        self.assertNotIn("\n10-12-26 00:00:00.000", d.trace())
+
     def test_another_sessions_vpn_keeps_running(self):
         d = Daemon(self)
         d.start()
