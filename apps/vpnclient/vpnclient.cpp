@@ -2,6 +2,7 @@
 // daemon starts OpenVPN ("startVpn" over its pipe); this program logs in
 // through OpenVPN's management interface, prints what happens, and on
 // Ctrl+C or failure has OpenVPN terminate and the daemon stop the VPN.
+#include "base/arch/host.h"
 #include "base/console.h"
 #include "base/consolecontrol.h"
 #include "base/event.h"
@@ -117,7 +118,14 @@ int parse(int argc, char** argv, Options& options) {
 bool readPassword(const std::string& file, std::string& password) {
     bool read = false;
     if (file == "-") {
+        // Typed at a terminal, the password is asked for and not shown.
+        const bool hidden = sys::inputEchoOff();
+        if (hidden) std::fputs("Password: ", stderr);
         read = static_cast<bool>(std::getline(std::cin, password));
+        if (hidden) {
+            sys::inputEchoOn();
+            std::fputs("\n", stderr);
+        }
     } else {
         std::ifstream in(file, std::ios::binary);
         read = in && static_cast<bool>(std::getline(in, password));

@@ -6,7 +6,14 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
 
 using namespace mgmttest;
 using testsupport::Child;
@@ -47,6 +54,56 @@ TEST(VpnClientCommandLineTest, HelpAndMistakes) {
         EXPECT_EQ(child.wait(30), c.status) << c.output;
         EXPECT_NE(child.output().find(c.output), std::string::npos) << child.output();
     }
+}
+
+// What the program writes to a terminal until it ends, `typed` sent once it
+// has asked for the password; its exit status in `status`.
+std::string runAtTerminal(const std::vector<std::string>& args, const std::string& typed, int& status) {
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return "no pseudo-terminal";
+    const std::string slave = ptsname(master);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        setsid();
+        const int terminal = open(slave.c_str(), O_RDWR);
+        dup2(terminal, 0);
+        dup2(terminal, 1);
+        dup2(terminal, 2);
+        std::vector<char*> argv;
+        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    std::string output;
+    bool sent = false;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (std::chrono::steady_clock::now() < deadline) {
+        pollfd p{master, POLLIN, 0};
+        if (poll(&p, 1, 100) > 0) {
+            char buffer[256];
+            const ssize_t n = read(master, buffer, sizeof buffer);
+            if (n <= 0) break;  // the program has ended and closed the terminal
+            output.append(buffer, static_cast<size_t>(n));
+        }
+        if (!sent && output.find("Password: ") != std::string::npos) {
+            sent = write(master, typed.data(), typed.size()) == static_cast<ssize_t>(typed.size());
+        }
+    }
+    waitpid(pid, &status, 0);
+    close(master);
+    return output;
+}
+
+TEST(VpnClientCommandLineTest, APasswordTypedAtATerminalIsNotShown) {
+    pipetest::PipeDir pipeDir;  // no daemon listens there
+    int status = 0;
+    const std::string output =
+        runAtTerminal({vpnclient, "--remote", "127.0.0.1:1194", "--user", "tester"}, "typed secret\n", status);
+    EXPECT_NE(output.find("Password: "), std::string::npos) << output;
+    EXPECT_EQ(output.find("typed secret"), std::string::npos) << output;
+    EXPECT_NE(output.find("the daemon did not start the VPN"), std::string::npos) << output;
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
 }
 
 class VpnClientTest : public ::testing::Test {

@@ -31,6 +31,12 @@ struct ProcessorInfo {
 // such channel.
 void debugOutput(std::string_view line) noexcept;
 
+// Stops the terminal from echoing what is typed on standard input, for a
+// password; false (and nothing changed) when standard input is no terminal.
+bool inputEchoOff() noexcept;
+// Gives back the echo taken by inputEchoOff.
+void inputEchoOn() noexcept;
+
 String systemDirectory();
 String windowsDirectory();
 // Ends with a separator. Empty when the system cannot tell, which includes

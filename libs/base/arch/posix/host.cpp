@@ -6,6 +6,7 @@
 #include <sched.h>
 #include <signal.h>
 #include <sys/utsname.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -38,6 +39,20 @@ void ignoreBrokenPipe() noexcept { signal(SIGPIPE, SIG_IGN); }
 
 // Linux has no debugger channel for text; the lines reach standard output.
 void debugOutput(std::string_view) noexcept {}
+
+namespace {
+termios s_echoing;
+}  // namespace
+
+bool inputEchoOff() noexcept {
+    termios silent;
+    if (!isatty(STDIN_FILENO) || tcgetattr(STDIN_FILENO, &s_echoing) != 0) return false;
+    silent = s_echoing;
+    silent.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    return tcsetattr(STDIN_FILENO, TCSAFLUSH, &silent) == 0;
+}
+
+void inputEchoOn() noexcept { tcsetattr(STDIN_FILENO, TCSAFLUSH, &s_echoing); }
 
 String systemDirectory() { return "/usr/lib"_s; }
 String windowsDirectory() { return "/"_s; }

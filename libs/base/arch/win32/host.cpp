@@ -48,6 +48,18 @@ const char* systemName(const OSVERSIONINFOEXA& v) {
 // Sockets and pipes report a closed peer as an error here: nothing to do.
 void ignoreBrokenPipe() noexcept {}
 
+namespace {
+DWORD s_inputMode = 0;
+}  // namespace
+
+bool inputEchoOff() noexcept {
+    HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    if (input == INVALID_HANDLE_VALUE || !input || !GetConsoleMode(input, &s_inputMode)) return false;
+    return SetConsoleMode(input, s_inputMode & ~static_cast<DWORD>(ENABLE_ECHO_INPUT)) != 0;
+}
+
+void inputEchoOn() noexcept { SetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), s_inputMode); }
+
 void debugOutput(std::string_view line) noexcept {
     char small[512];
     std::unique_ptr<char[]> large;
