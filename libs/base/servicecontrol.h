@@ -98,9 +98,16 @@ struct ManagerImpl;
 class Service {
 public:
     Service() noexcept = default;
-    ~Service();
-    Service(Service&& other) noexcept;
-    Service& operator=(Service&& other) noexcept;
+    ~Service() { close(); }
+    Service(Service&& other) noexcept : m_impl(other.m_impl) { other.m_impl = nullptr; }
+    Service& operator=(Service&& other) noexcept {
+        if (this != &other) {
+            close();
+            m_impl = other.m_impl;
+            other.m_impl = nullptr;
+        }
+        return *this;
+    }
     Service(const Service&) = delete;
     Service& operator=(const Service&) = delete;
 

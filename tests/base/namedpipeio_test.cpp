@@ -5,6 +5,7 @@
 #include "base/clock.h"
 
 #include "support/pipedir.h"
+#include "support/text.h"
 
 #include <gtest/gtest.h>
 
@@ -18,28 +19,18 @@
 #include <vector>
 
 using namespace trivane;
+using test::str;
+using test::thrown;
 using pipetest::PipeDir;
 
 namespace {
 
-std::string str(const String& s) { return std::string(s.data(), s.length()); }
 IMutex& noLock() { return NoMutex::instance(); }
 
 SocketAddress pipeAddress(const char* name) {
     SocketAddress address;
     address.set(SocketAddress::HostName, String(name), String());
     return address;
-}
-
-// The exception's text, or "" when none was thrown.
-template <class Call>
-std::string thrown(Call call) {
-    try {
-        call();
-    } catch (const Exception& e) {
-        return str(e.text());
-    }
-    return "";
 }
 
 std::string shortHostName() {

@@ -6,22 +6,23 @@
 
 #include "base/console.h"
 #include "base/logcapture.h"
+#include "support/text.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <fstream>
-#include <functional>
 #include <set>
 #include <sstream>
 #include <string>
 
 using namespace trivane;
+using test::str;
+using test::thrown;
 using namespace trivane::http;
 
 namespace {
 
-std::string str(const String& s) { return std::string(s.data(), s.length()); }
 String text(const std::string& s) {
     String t;
     t.append(s.data(), static_cast<uint32_t>(s.size()));
@@ -33,15 +34,6 @@ Header parsed(const std::string& block) {
     String input = text(block);
     EXPECT_TRUE(h.parse(input)) << block;
     return h;
-}
-
-std::string thrown(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const Exception& e) {
-        return str(e.text());
-    }
-    return "";
 }
 
 TEST(HeaderTest, ParsingWaitsForTheEndOfTheBlockAndLeavesTheBody) {

@@ -5,6 +5,7 @@
 
 #include "base/clock.h"
 #include "base/arch/win32/pipesecurity.h"
+#include "support/text.h"
 
 #include <gtest/gtest.h>
 
@@ -16,10 +17,11 @@
 #include <vector>
 
 using namespace trivane;
+using test::str;
+using test::thrown;
 
 namespace {
 
-std::string str(const String& s) { return std::string(s.data(), s.length()); }
 IMutex& noLock() { return NoMutex::instance(); }
 
 // Every process of one prefix shares the pipe namespace: names of our own.
@@ -29,16 +31,6 @@ SocketAddress pipeAddress(const std::string& name) {
     SocketAddress address;
     address.set(SocketAddress::HostName, String(name.c_str()), String());
     return address;
-}
-
-template <class Call>
-std::string thrown(Call call) {
-    try {
-        call();
-    } catch (const Exception& e) {
-        return str(e.text());
-    }
-    return "";
 }
 
 struct Connected {

@@ -5,6 +5,7 @@
 #include "xmlrpc/faults.h"
 
 #include "base/exception.h"
+#include "support/text.h"
 
 #include <gtest/gtest.h>
 
@@ -14,23 +15,15 @@
 #include <string>
 
 using namespace trivane;
+using test::str;
+using test::thrown;
 using namespace trivane::xmlrpc;
 
 namespace {
 
-std::string str(const String& s) { return std::string(s.data(), s.length()); }
 std::string xml(const Value& v) { return str(v.toXml()); }
 
 // The text of the exception `action` throws, or "" when it throws none.
-std::string thrown(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const Exception& e) {
-        return str(e.text());
-    }
-    return "";
-}
-
 Value array(std::initializer_list<Value> elements) {
     Value v;
     v.asArray();

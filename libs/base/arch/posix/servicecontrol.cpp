@@ -458,19 +458,6 @@ bool ServiceManager::openService(const String& name, uint32_t access, Service& s
 
 // ---- Service
 
-Service::~Service() { close(); }
-
-Service::Service(Service&& other) noexcept : m_impl(other.m_impl) { other.m_impl = nullptr; }
-
-Service& Service::operator=(Service&& other) noexcept {
-    if (this != &other) {
-        close();
-        m_impl = other.m_impl;
-        other.m_impl = nullptr;
-    }
-    return *this;
-}
-
 void Service::close() noexcept {
     if (!m_impl) return;
     ::close(m_impl->dirFd);

@@ -15,7 +15,7 @@
 #include <cstring>
 
 // After the system headers it builds on.
-#include "base/arch/addresslookup.h"
+#include "base/arch/bsdsocket.h"
 
 namespace trivane::sys {
 
@@ -179,31 +179,7 @@ int socketLocalName(SocketHandle s, SystemAddress& out) {
 }
 
 bool describeAddress(const SystemAddress& address, AddressText& out) {
-    char text[INET6_ADDRSTRLEN];
-    const sockaddr* a = raw(address);
-    if (address.length < sizeof(sa_family_t)) return false;
-    if (a->sa_family == AF_INET && address.length >= sizeof(sockaddr_in)) {
-        const auto* in = reinterpret_cast<const sockaddr_in*>(a);
-        if (!inet_ntop(AF_INET, &in->sin_addr, text, sizeof text)) return false;
-        out.family = 4;
-        out.mapped = false;
-        out.host = String(text).clone();
-        out.port = String::fromUInt(ntohs(in->sin_port));
-        return true;
-    }
-    if (a->sa_family == AF_INET6 && address.length >= sizeof(sockaddr_in6)) {
-        const auto* in6 = reinterpret_cast<const sockaddr_in6*>(a);
-        out.family = 6;
-        out.mapped = IN6_IS_ADDR_V4MAPPED(&in6->sin6_addr);
-        const void* bytes = out.mapped ? static_cast<const void*>(in6->sin6_addr.s6_addr + 12)
-                                       : static_cast<const void*>(&in6->sin6_addr);
-        if (!inet_ntop(out.mapped ? AF_INET : AF_INET6, bytes, text, sizeof text)) return false;
-        out.host = String(text).clone();
-        out.port = String::fromUInt(ntohs(in6->sin6_port));
-        return true;
-    }
-    out.family = 0;
-    return true;
+    return detail::describeSystemAddress(address, out);
 }
 
 bool pollSupported() noexcept { return true; }

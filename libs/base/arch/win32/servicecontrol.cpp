@@ -40,19 +40,6 @@ struct ManagerImpl {
 
 uint32_t lastError() noexcept { return t_lastError; }
 
-Service::~Service() { close(); }
-
-Service::Service(Service&& other) noexcept : m_impl(other.m_impl) { other.m_impl = nullptr; }
-
-Service& Service::operator=(Service&& other) noexcept {
-    if (this != &other) {
-        close();
-        m_impl = other.m_impl;
-        other.m_impl = nullptr;
-    }
-    return *this;
-}
-
 void Service::close() noexcept {
     if (!m_impl) return;
     CloseServiceHandle(m_impl->handle);
